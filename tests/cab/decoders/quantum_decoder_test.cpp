@@ -250,7 +250,7 @@ TEST_F(QuantumDecoder, CreationFailuresReleaseEverything)
     EXPECT_EQ(Decoder(15).created, 0) << "the process-wide state was released";
 }
 
-TEST_F(QuantumDecoder, SpillFileIsOpenedAsTheWindowsStandIn)
+TEST_F(QuantumDecoder, SpillFileStandsInForTheWindow)
 {
     Env::refuseFrom = 1u << 17;
     {
