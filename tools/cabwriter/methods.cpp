@@ -1,6 +1,7 @@
 #include "tools/cabwriter/methods.h"
 
 #include "tools/cabwriter/mszip_encoder.h"
+#include "tools/cabwriter/quantum_encoder.h"
 #include "tools/cabwriter/stored_encoder.h"
 
 #include <cstdlib>
@@ -30,6 +31,9 @@ std::unique_ptr<FolderEncoder> MakeEncoder(const std::string& method)
         return std::make_unique<StoredEncoder>();
     if (method == "mszip")
         return std::make_unique<MszipEncoder>();
+    int n = 0;
+    if (MethodParameter(method, "quantum", n) && n >= 10 && n <= 21)
+        return MakeQuantumEncoder(n);
     return nullptr;
 }
 
