@@ -34,6 +34,8 @@ struct MenuEntry {
 };
 
 // An open dialog as the backend sees it; the framework keeps it current before each call.
+// A dialog is drawn after its initialisation and only if that did not end it; changes
+// before then reach the backend with ShowDialog.
 struct DialogView {
     int templateId;
     std::string caption;
@@ -44,6 +46,7 @@ struct DialogView {
     std::vector<ControlView> controls;
     std::vector<MenuEntry> systemMenu;  // entries the program appended
     const IconResource* icon = nullptr;
+    bool shown = false;  // drawn: set once the dialog's initialisation has finished
     bool minimized = false;
     bool ended = false;
 

@@ -14,10 +14,12 @@ INT_PTR CDialog::DoModal()
     m_nModalResult = -1;
     OpenFromTemplate(*dialog);
     SendMessage(WM_INITDIALOG);
-    if (!View()->ended)
+    if (!View()->ended) {
+        ShowOpened();
         ui::CurrentBackend().RunModalLoop(*View(), [this](const ui::InputMessage& input) {
             SendMessage(input.message, input.wParam, input.lParam);
         });
+    }
     // Input that ended without closing the dialog cancels it.
     if (!View()->ended)
         EndDialog(IDCANCEL);

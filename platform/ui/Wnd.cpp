@@ -99,14 +99,26 @@ void CWnd::OpenFromTemplate(const ui::DialogTemplate& dialog)
         m_children.back()->m_hWnd = reinterpret_cast<HWND>(m_children.back().get());
     }
     m_hWnd = reinterpret_cast<HWND>(this);
-    ui::CurrentBackend().ShowDialog(view);
+}
+
+void CWnd::ShowOpened()
+{
+    m_pView->shown = true;
+    ui::CurrentBackend().ShowDialog(*m_pView);
+}
+
+ui::Backend* CWnd::Shown() const
+{
+    const CWnd* top = m_pParent ? m_pParent : this;
+    return top->m_pView && top->m_pView->shown ? &ui::CurrentBackend() : nullptr;
 }
 
 void CWnd::CloseWindow()
 {
     if (!m_pView)
         return;
-    ui::CurrentBackend().CloseDialog(*m_pView);
+    if (ui::Backend* backend = Shown())
+        backend->CloseDialog(*m_pView);
     m_children.clear();
     m_texts.clear();
     m_pView.reset();
@@ -148,7 +160,8 @@ BOOL CWnd::ShowWindow(int showCommand)
     ui::ControlView* control = Control();
     const BOOL wasVisible = control->visible;
     control->visible = visible;
-    ui::CurrentBackend().ShowControl(*m_pParent->m_pView, m_nControlId);
+    if (ui::Backend* backend = Shown())
+        backend->ShowControl(*m_pParent->m_pView, m_nControlId);
     return wasVisible;
 }
 
@@ -168,7 +181,8 @@ void CWnd::SetWindowText(const char* text)
     const size_t index = ControlIndex();
     m_pParent->m_texts[index] = text;
     m_pParent->m_pView->controls[index].text = Cp936ToUtf8(text);
-    ui::CurrentBackend().SetControlText(*m_pParent->m_pView, m_nControlId);
+    if (ui::Backend* backend = Shown())
+        backend->SetControlText(*m_pParent->m_pView, m_nControlId);
 }
 
 std::string CWnd::GetWindowText() const
@@ -244,7 +258,8 @@ BOOL CPaintDC::DrawIcon(int x, int y, HICON icon)
     const ui::IconResource* resource = IconFromHandle(icon);
     if (!resource || !m_pWindow->m_pView)
         return FALSE;
-    ui::CurrentBackend().DrawIcon(*m_pWindow->m_pView, x, y, *resource);
+    if (ui::Backend* backend = m_pWindow->Shown())
+        backend->DrawIcon(*m_pWindow->m_pView, x, y, *resource);
     return TRUE;
 }
 

@@ -141,8 +141,9 @@ protected:
     void OnSysCommand(UINT id, LPARAM lParam);
     void OnPaint();
 
-    // Opens this window as a dialog from its template, showing it through the backend.
+    // Opens this window as a dialog from its template; ShowOpened then draws it.
     void OpenFromTemplate(const ui::DialogTemplate& dialog);
+    void ShowOpened();
     void CloseWindow();
     ui::DialogView& MutableView() { return *m_pView; }
 
@@ -151,6 +152,8 @@ private:
     friend class CPaintDC;
 
     CWnd(CWnd* parent, int controlId) : m_pParent(parent), m_nControlId(controlId) {}
+    // The backend, when this window's dialog is drawn.
+    ui::Backend* Shown() const;
     ui::ControlView* Control();
     const ui::ControlView* Control() const;
     size_t ControlIndex() const;

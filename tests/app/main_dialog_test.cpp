@@ -68,9 +68,17 @@ TEST_F(MainDialogTest, InteractiveInitialisationAsksToCloseTheClient)
     setenv("KORVANE_SYSTEM_DIR", "/opt/sys", 1);
     TestDlg dlg;
     EXPECT_EQ(dlg.DoModal(), IDCANCEL);  // no input: the user closed it
-    EXPECT_EQ(ui->shownDialogs, std::vector<int>{IDD_UPDATE_DIALOG});
-    ASSERT_EQ(ui->textChanges.size(), 2u);  // the empty status from the base, then the prompt
-    EXPECT_EQ(ui->textChanges[1].second, "安装程序需要更新大厅，请您先关闭Korvane");
+    ASSERT_EQ(ui->ShownIds(), std::vector<int>{IDD_UPDATE_DIALOG});
+    const ui::DialogView& shown = ui->shown[0];
+    EXPECT_EQ(shown.Control(IDC_STATUS)->text, "安装程序需要更新大厅，请您先关闭Korvane");
+    EXPECT_TRUE(shown.Control(IDC_CONFIRM)->visible);
+    ASSERT_EQ(shown.systemMenu.size(), 2u);  // a separator, then string 101 with command 16
+    EXPECT_TRUE(shown.systemMenu[0].separator);
+    EXPECT_EQ(shown.systemMenu[1].id, UINT(IDM_ABOUTBOX));
+    EXPECT_EQ(shown.systemMenu[1].text, "关于 Update(&A)...");
+    ASSERT_NE(shown.icon, nullptr);
+    EXPECT_EQ(shown.icon->id, IDR_MAINFRAME);
+    EXPECT_TRUE(ui->textChanges.empty());
     EXPECT_EQ(std::string(dlg.m_szClientExe), GetModuleFolder() + "Korvane.exe");
     EXPECT_STREQ(dlg.m_szSystemDir, "\\opt\\sys");
     EXPECT_NE(dlg.m_hIcon, nullptr);
@@ -78,7 +86,7 @@ TEST_F(MainDialogTest, InteractiveInitialisationAsksToCloseTheClient)
     EXPECT_TRUE(faults::StartedPrograms().empty());
 }
 
-TEST_F(MainDialogTest, SystemMenuAboutEntryAndCommands)
+TEST_F(MainDialogTest, SystemMenuCommandsOpenTheAboutBox)
 {
     struct Case {
         UINT command;
@@ -94,33 +102,9 @@ TEST_F(MainDialogTest, SystemMenuAboutEntryAndCommands)
         std::vector<int> expected{IDD_UPDATE_DIALOG};
         if (c.about)
             expected.push_back(IDD_ABOUTBOX);
-        EXPECT_EQ(local->shownDialogs, expected) << c.command;
+        EXPECT_EQ(local->ShownIds(), expected) << c.command;
     }
 
-    // The entry itself (a separator, then string 101 with command 16) and the icon, seen
-    // from inside the initialisation.
-    struct Peek : TestDlg {
-        std::vector<ui::MenuEntry>* out;
-        const ui::IconResource** icon;
-        BOOL OnInitDialog() override
-        {
-            TestDlg::OnInitDialog();
-            *out = View()->systemMenu;
-            *icon = View()->icon;
-            return TRUE;
-        }
-    } peek;
-    std::vector<ui::MenuEntry> menu;
-    const ui::IconResource* icon = nullptr;
-    peek.out = &menu;
-    peek.icon = &icon;
-    peek.DoModal();
-    ASSERT_EQ(menu.size(), 2u);
-    EXPECT_TRUE(menu[0].separator);
-    EXPECT_EQ(menu[1].id, UINT(IDM_ABOUTBOX));
-    EXPECT_EQ(menu[1].text, "关于 Update(&A)...");
-    ASSERT_NE(icon, nullptr);
-    EXPECT_EQ(icon->id, IDR_MAINFRAME);
 }
 
 TEST_F(MainDialogTest, CloseBoxCancelsWithoutRunning)
@@ -130,7 +114,7 @@ TEST_F(MainDialogTest, CloseBoxCancelsWithoutRunning)
     EXPECT_EQ(dlg.DoModal(), IDCANCEL);
     EXPECT_EQ(faults::Calls("CreateMutexA"), 0u);
     EXPECT_TRUE(faults::StartedPrograms().empty());
-    EXPECT_EQ(ui->textChanges.size(), 2u);  // nothing after the prompt
+    EXPECT_TRUE(ui->textChanges.empty());
 }
 
 TEST_F(MainDialogTest, MinimisedDialogDrawsItsIconCentred)
@@ -209,8 +193,9 @@ TEST_F(MainDialogTest, AutomaticModeReportsToTheWaitingWindow)
         EXPECT_EQ(dlg.DoModal(), IDOK);
         EXPECT_EQ(waitwnd.Wait(5000), std::string(c.wParam) == "0" ? 0 : 1);
         EXPECT_EQ(waitwnd.Stdout(), "message=8071 wParam=" + std::string(c.wParam) + " lParam=0\n");
-        // The run happened inside the initialisation: no status text, no client started.
-        EXPECT_EQ(local->textChanges.size(), 1u);
+        // The run happened inside the initialisation: the dialog was never drawn and no
+        // client was started.
+        EXPECT_TRUE(local->shown.empty());
         EXPECT_TRUE(faults::StartedPrograms().empty());
         EXPECT_EQ(faults::Calls("CreateMutexA"), 0u);
     }
@@ -252,8 +237,7 @@ TEST_F(MainDialogTest, ConfirmIsRefusedWhileTheClientHoldsTheMutex)
     std::vector<std::string> statuses;
     for (const auto& change : ui->textChanges)
         statuses.push_back(change.second);
-    EXPECT_EQ(statuses, (std::vector<std::string>{"", "安装程序需要更新大厅，请您先关闭Korvane",
-                                                  "开始升级Korvane，请稍候...", "Korvane升级失败！"}));
+    EXPECT_EQ(statuses, (std::vector<std::string>{"开始升级Korvane，请稍候...", "Korvane升级失败！"}));
     EXPECT_TRUE(faults::StartedPrograms().empty());
 }
 

@@ -6,7 +6,15 @@ using namespace win;
 
 void RecordingBackend::ShowDialog(const ui::DialogView& view)
 {
-    shownDialogs.push_back(view.templateId);
+    shown.push_back(view);
+}
+
+std::vector<int> RecordingBackend::ShownIds() const
+{
+    std::vector<int> ids;
+    for (const ui::DialogView& view : shown)
+        ids.push_back(view.templateId);
+    return ids;
 }
 
 void RecordingBackend::SetControlText(const ui::DialogView& view, int controlId)

@@ -21,8 +21,8 @@ public:
         const win::ui::IconResource* icon;
     };
 
-    std::vector<int> shownDialogs;                         // template ids, in order
-    std::vector<std::pair<int, std::string>> textChanges;  // control id, UTF-8 text
+    std::vector<win::ui::DialogView> shown;                // each dialog as first drawn
+    std::vector<std::pair<int, std::string>> textChanges;  // control id, UTF-8 text, once drawn
     std::vector<Box> boxes;
     std::vector<Icon> drawnIcons;
     // Input for the modal loops; an empty queue ends the loop (the dialog is cancelled).
@@ -39,6 +39,8 @@ public:
     int MessageBox(const std::string& title, const std::string& text, win::UINT type) override;
     void DrawIcon(const win::ui::DialogView&, int x, int y,
                   const win::ui::IconResource& icon) override;
+
+    std::vector<int> ShownIds() const;
 
     // Convenience inputs.
     void Click(int id);

@@ -39,6 +39,7 @@ public:
     int m_nClicks = 0;
     bool m_bCancelled = false;
     std::function<void(TestDialog&)> onInit;
+    std::function<void(TestDialog&)> onGo;
 
     using CWnd::DefWindowProc;
 
@@ -56,7 +57,12 @@ protected:
         m_bCancelled = true;
         CDialog::OnCancel();
     }
-    void OnGo() { ++m_nClicks; }
+    void OnGo()
+    {
+        ++m_nClicks;
+        if (onGo)
+            onGo(*this);
+    }
     const MessageMap* GetMessageMap() const override
     {
         static constexpr MessageMapEntry entries[] = {OnBnClicked<kButtonId, &TestDialog::OnGo>()};
@@ -108,7 +114,7 @@ TEST_F(DialogTest, MissingTemplateGivesMinusOneAndShowsNothing)
 {
     TestDialog dialog(999);
     EXPECT_EQ(dialog.DoModal(), -1);
-    EXPECT_TRUE(ui->shownDialogs.empty());
+    EXPECT_TRUE(ui->shown.empty());
 }
 
 TEST_F(DialogTest, DataExchangeKeepsCodePageBytesAndShowsUtf8)
@@ -123,8 +129,10 @@ TEST_F(DialogTest, DataExchangeKeepsCodePageBytesAndShowsUtf8)
     EXPECT_EQ(dialog.DoModal(), IDOK);
     EXPECT_EQ(shownAtInit, "世界");
     EXPECT_EQ(dialog.m_strText, "\xB8\xFC\xD0\xC2");  // taken back by OnOK
-    ASSERT_FALSE(ui->textChanges.empty());
-    EXPECT_EQ(ui->textChanges.back(), (std::pair<int, std::string>(kTextId, "更新")));
+    // Changes made during the initialisation are drawn with the dialog.
+    EXPECT_TRUE(ui->textChanges.empty());
+    ASSERT_EQ(ui->shown.size(), 1u);
+    EXPECT_EQ(ui->shown[0].Control(kTextId)->text, "更新");
 }
 
 TEST_F(DialogTest, SystemMenuExistsOnlyWithItsStyle)
@@ -188,13 +196,15 @@ TEST_F(DialogTest, IconsLoadByIdAndDraw)
     EXPECT_EQ(GetSystemMetrics(SM_CXICON), 32);
 
     TestDialog dialog;
-    dialog.onInit = [&](TestDialog& d) {
-        d.SetIcon(icon, TRUE);
+    dialog.onInit = [&](TestDialog& d) { d.SetIcon(icon, TRUE); };
+    dialog.onGo = [&](TestDialog& d) {
         CPaintDC dc(&d);
         EXPECT_TRUE(dc.DrawIcon(3, 4, icon));
         EXPECT_FALSE(dc.DrawIcon(3, 4, nullptr));
     };
+    ui->Click(kButtonId);
     dialog.DoModal();
+    EXPECT_EQ(ui->shown[0].icon, &kIcons[0]);
     ASSERT_EQ(ui->drawnIcons.size(), 1u);
     EXPECT_EQ(ui->drawnIcons[0].x, 3);
     EXPECT_EQ(ui->drawnIcons[0].icon, &kIcons[0]);
