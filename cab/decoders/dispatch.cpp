@@ -117,6 +117,7 @@ int DestroyDecompressor(Decompressor& dec) {
     if (result != MDI_ERROR_NO_ERROR) return FDIERROR_MDI_FAIL;
     dec.handle = nullptr;
     FreeBuffers(dec);
+    dec.typeCompress = tcompBAD;
     return FDIERROR_NONE;
 }
 

@@ -39,7 +39,7 @@ int ResetDecompressor(Decompressor& dec);
 // Decodes cbData bytes of pbSrc into pbDst. *pcbResult: the expected size on entry (at most
 // cbDataBlockMax), the size produced on return.
 int DecompressBlock(Decompressor& dec, uint32_t cbData, uint32_t* pcbResult);
-// Releases the decoder and its buffers; on a decoder failure keeps them.
+// Releases the decoder and its buffers (leaving tcompBAD); on a decoder failure keeps them.
 int DestroyDecompressor(Decompressor& dec);
 // Creates the decoder and buffers for dec.typeCompress; on failure leaves none (tcompBAD).
 int CreateDecompressor(Decompressor& dec);

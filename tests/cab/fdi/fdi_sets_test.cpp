@@ -258,17 +258,32 @@ void ExtractSet(FdiRun& run, std::string name) {
 
 TEST(FdiSets, WriterSetsRoundTrip) {
     struct Case {
+        const char* method;
         uint32_t maxCabinetSize;
         uint16_t headerReserve;
         uint8_t folderReserve, dataReserve;
         bool checksums;
-    } cases[] = {{20000, 0, 0, 0, true}, {45000, 6, 3, 2, true}, {70000, 0, 0, 0, false}, {30000, 1, 1, 1, true}};
+    } cases[] = {
+        {"none", 20000, 0, 0, 0, true},
+        {"none", 45000, 6, 3, 2, true},
+        {"none", 70000, 0, 0, 0, false},
+        {"none", 30000, 1, 1, 1, true},
+        {"mszip", 20000, 0, 0, 0, true},
+        {"mszip", 30000, 4, 2, 1, true},
+        {"quantum:16", 25000, 0, 0, 0, true},
+    };
     std::map<std::string, std::string> files;
-    for (int i = 0; i < 12; ++i) files["dir\\f" + std::to_string(i)] = Pattern(i * i * 700, i);
+    for (int i = 0; i < 12; ++i) {
+        // Half random, half repeating, so that compressed folders still span cabinets.
+        std::string content = Pattern(i * i * 350, i);
+        while (content.size() < size_t(i * i * 700)) content += content.substr(0, 1000 + i);
+        files["dir\\f" + std::to_string(i)] = content.substr(0, i * i * 700);
+    }
     for (const Case& c : cases) {
         FdiRun run;
         run.withDecrypt = true;
         cabwriter::Settings settings;
+        settings.method = c.method;
         settings.maxCabinetSize = c.maxCabinetSize;
         settings.headerReserve = c.headerReserve;
         settings.folderReserve = c.folderReserve;
@@ -292,8 +307,8 @@ TEST(FdiSets, WriterSetsRoundTrip) {
         };
         ExtractSet(run, "set.cab");
         for (const auto& [name, content] : files) {
-            EXPECT_TRUE(run.Out(name) == content) << name << " " << c.maxCabinetSize;
-            EXPECT_EQ(copies[name], 1) << name << " " << c.maxCabinetSize;
+            EXPECT_TRUE(run.Out(name) == content) << name << " " << c.method << " " << c.maxCabinetSize;
+            EXPECT_EQ(copies[name], 1) << name << " " << c.method << " " << c.maxCabinetSize;
         }
     }
 }
