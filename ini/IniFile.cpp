@@ -4,6 +4,8 @@
 #include <cstring>
 #include <new>
 
+#include "platform/files.h"
+
 namespace {
 
 bool IsBlankOrEol(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
@@ -36,25 +38,25 @@ int CIniFile::Load(const char* path) {
     if (!path) return -1;
     std::snprintf(m_szPath, sizeof m_szPath, "%s", path);
 
-    std::FILE* f = std::fopen(path, "rb");
+    std::FILE* f = win::fopen(path, "rb");
     if (!f) return -1;
     long size = -1;
-    if (std::fseek(f, 0, SEEK_END) == 0) size = std::ftell(f);
+    if (win::fseek(f, 0, SEEK_END) == 0) size = win::ftell(f);
     if (size < 0 || size >= 0x7FFFFFFF) {
-        std::fclose(f);
+        win::fclose(f);
         return -1;
     }
     m_pText.reset(new (std::nothrow) char[size + 1]);
     m_pSearch.reset(new (std::nothrow) char[size + 1]);
-    if (!m_pText || !m_pSearch || std::fseek(f, 0, SEEK_SET) != 0) {
-        std::fclose(f);
+    if (!m_pText || !m_pSearch || win::fseek(f, 0, SEEK_SET) != 0) {
+        win::fclose(f);
         return -1;
     }
-    m_nSize = static_cast<std::uint32_t>(std::fread(m_pText.get(), 1, size, f));
+    m_nSize = static_cast<std::uint32_t>(win::fread(m_pText.get(), 1, size, f));
     m_pText[m_nSize] = 0;
     std::memcpy(m_pSearch.get(), m_pText.get(), m_nSize + 1);
     ToLowerAscii(m_pSearch.get(), m_nSize + 1);
-    std::fclose(f);
+    win::fclose(f);
     m_bLoaded = true;
     return 0;
 }

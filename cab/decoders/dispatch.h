@@ -27,6 +27,7 @@ struct Decompressor {
     uint8_t* pbDst;           // cbDataBlockMax bytes: the decoded block (MSZIP's history too)
     uint32_t cbDataBlockMax;
     uint32_t cbSrcBufferMin;
+    uint32_t generation;      // counts creations: a changed value means fresh state and buffers
 };
 
 // A decompressor without a decoder, using the given callbacks.
@@ -39,7 +40,7 @@ int ResetDecompressor(Decompressor& dec);
 // Decodes cbData bytes of pbSrc into pbDst. *pcbResult: the expected size on entry (at most
 // cbDataBlockMax), the size produced on return.
 int DecompressBlock(Decompressor& dec, uint32_t cbData, uint32_t* pcbResult);
-// Releases the decoder and its buffers; on a decoder failure keeps them.
+// Releases the decoder and its buffers (leaving tcompBAD); on a decoder failure keeps them.
 int DestroyDecompressor(Decompressor& dec);
 // Creates the decoder and buffers for dec.typeCompress; on failure leaves none (tcompBAD).
 int CreateDecompressor(Decompressor& dec);

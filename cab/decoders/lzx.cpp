@@ -412,7 +412,8 @@ bool DecodeRun(LZXState& s, uint32_t stop, uint32_t end)
                     window[size + wp + i] = dst[i];
             }
         } else if (offset >= length) {
-            std::memcpy(dst, src, length);
+            // An offset near the window size puts the source just ahead of the destination.
+            std::memmove(dst, src, length);
         } else {
             for (uint32_t i = 0; i < length; ++i)
                 dst[i] = src[i];

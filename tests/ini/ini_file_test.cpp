@@ -1,4 +1,5 @@
 #include "ini/IniFile.h"
+#include "platform/faults.h"
 
 #include <gtest/gtest.h>
 
@@ -144,6 +145,23 @@ TEST_F(IniFileTest, LoadFailureAndFreeGiveDefaults) {
     ini_.Free();
     EXPECT_FALSE(ini_.IsLoaded());
     EXPECT_EQ(Get("s", "k"), "<default>");
+}
+
+TEST_F(IniFileTest, FailingFileAccessLeavesNothingLoaded)
+{
+    struct {
+        const char* rule;
+        unsigned long closes;
+    } cases[] = {{"fopen:*:1", 0}, {"fseek:*:1", 1}, {"ftell:*:1", 1}, {"fseek:*:2", 1}};
+    for (const auto& [rule, closes] : cases) {
+        LoadText("[s]\nk=v\n");
+        win::faults::Reset();
+        ASSERT_TRUE(win::faults::AddRules(rule));
+        EXPECT_EQ(ini_.Load((dir_ / "t.ini").string().c_str()), -1) << rule;
+        EXPECT_FALSE(ini_.IsLoaded()) << rule;
+        EXPECT_EQ(win::faults::Calls("fclose"), closes) << rule;
+    }
+    win::faults::Reset();
 }
 
 TEST_F(IniFileTest, EmptyFileAndNullArguments) {

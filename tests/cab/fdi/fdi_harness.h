@@ -30,8 +30,8 @@ struct DecryptEvent {
 class FdiRun {
 public:
     // Answers a notification; return kDefault to let the run answer as a plain client does:
-    // targets under "out/", closed at fdintCLOSE_FILE_INFO, and up to three requests for a
-    // next cabinet before giving up.
+    // targets under "out/", closed at fdintCLOSE_FILE_INFO, and a failed next cabinet
+    // asked for three times more before giving up.
     static constexpr intptr_t kDefault = INTPTR_MIN;
     std::function<intptr_t(int, FDINOTIFICATION*)> answer;
     bool withDecrypt = false;
@@ -82,7 +82,7 @@ public:
     }
 
 private:
-    int nextCabinetRequests_ = 0;
+    int failedRequests_ = 0;
 
     static std::string Str(const char* psz) { return psz ? psz : "<null>"; }
 
@@ -97,7 +97,9 @@ private:
         switch (fdint) {
         case fdintCOPY_FILE: return memfs::OpenTarget("out/" + std::string(n->psz1));
         case fdintCLOSE_FILE_INFO: return memfs::Close(n->hf) == 0 ? 1 : 0;
-        case fdintNEXT_CABINET: return ++run->nextCabinetRequests_ > 3 ? -1 : 0;
+        case fdintNEXT_CABINET:
+            run->failedRequests_ = n->fdie == FDIERROR_NONE ? 0 : run->failedRequests_ + 1;
+            return run->failedRequests_ == 3 ? -1 : 0;
         default: return 0;
         }
     }

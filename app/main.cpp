@@ -1,0 +1,8 @@
+#include "app/UpdateApp.h"
+
+CUpdateApp theApp;
+
+int main()
+{
+    return win::AfxWinMain();
+}
