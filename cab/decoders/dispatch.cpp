@@ -140,13 +140,14 @@ int CreateDecompressor(Decompressor& dec) {
         dec.pbSrc = nullptr;
         return Fail(dec, FDIERROR_ALLOC_FAIL);
     }
-    if (stored) return FDIERROR_NONE;
-
-    const int result = CreateDecoder(dec, dec.callbacks, &dec.handle);
-    if (result != MDI_ERROR_NO_ERROR) {
-        FreeBuffers(dec);
-        dec.handle = nullptr;
-        return Fail(dec, result == MDI_ERROR_NOT_ENOUGH_MEMORY ? FDIERROR_ALLOC_FAIL : FDIERROR_MDI_FAIL);
+    if (!stored) {
+        const int result = CreateDecoder(dec, dec.callbacks, &dec.handle);
+        if (result != MDI_ERROR_NO_ERROR) {
+            FreeBuffers(dec);
+            dec.handle = nullptr;
+            return Fail(dec, result == MDI_ERROR_NOT_ENOUGH_MEMORY ? FDIERROR_ALLOC_FAIL : FDIERROR_MDI_FAIL);
+        }
     }
+    ++dec.generation;
     return FDIERROR_NONE;
 }

@@ -27,6 +27,7 @@ struct Decompressor {
     uint8_t* pbDst;           // cbDataBlockMax bytes: the decoded block (MSZIP's history too)
     uint32_t cbDataBlockMax;
     uint32_t cbSrcBufferMin;
+    uint32_t generation;      // counts creations: a changed value means fresh state and buffers
 };
 
 // A decompressor without a decoder, using the given callbacks.

@@ -2,6 +2,8 @@
 // destruction. The window is in memory, or in a spill file (quantum_spill.cpp).
 #include "cab/decoders/quantum.h"
 
+#include <bit>
+
 #include "cab/decoders/quantum_state.h"
 
 QuantumState g_quantum;
@@ -45,88 +47,124 @@ bool InitState(QuantumState& s, int windowBits)
     return true;
 }
 
+// Division by a model's total as a multiplication: floor(x / d) = (x * r[d]) >> 40 with
+// r[d] = floor(2^40 / d) + 1, exact for d < 4096 and x <= d * 2^16, which holds for the
+// narrowing products (a partial sum, at most the total, times a range of at most 2^16).
+constexpr int kReciprocalShift = 40;
+constexpr uint32_t kMaxTotal = quantum::kFrequencyLimit + 8;
+
+struct Reciprocals {
+    uint64_t r[kMaxTotal + 1];
+};
+
+constexpr Reciprocals MakeReciprocals()
+{
+    Reciprocals t{};
+    for (uint32_t d = 1; d <= kMaxTotal; ++d)
+        t.r[d] = (uint64_t{1} << kReciprocalShift) / d + 1;
+    return t;
+}
+
+constexpr Reciprocals kReciprocals = MakeReciprocals();
+
+// The block's bits, most significant first. Bits wanted after the block's last byte read
+// as 0 and mark the input exhausted.
+struct BitInput {
+    const uint8_t* in;
+    const uint8_t* end;
+    uint32_t bits = 0; // unread bits, left-aligned
+    int count = 0;
+    bool exhausted = false;
+
+    // k from 0 to 25.
+    uint32_t take(int k)
+    {
+        if (count < k) {
+            while (count <= 24 && in < end) {
+                bits |= uint32_t(*in++) << (24 - count);
+                count += 8;
+            }
+            if (count < k) {
+                exhausted = true;
+                count = k;
+            }
+        }
+        if (k == 0)
+            return 0;
+        const uint32_t v = bits >> (32 - k);
+        bits <<= k;
+        count -= k;
+        return v;
+    }
+};
+
+// The arithmetic decoder on 16-bit registers.
+struct SymbolDecoder {
+    BitInput input;
+    uint32_t low = 0, high = 0xFFFF, code = 0;
+
+    int decode(quantum::Model& m)
+    {
+        // Registers in locals: stores through `this` would stall the loads that follow.
+        uint32_t lo = low, hi = high, c = code;
+        const uint32_t total = m.cumFreq[0];
+        const uint32_t range = hi - lo + 1;
+        const uint32_t target = (((c - lo + 1) * total - 1) / range) & 0xFFFF;
+        // cumFreq[i] has already grown by 8, cumFreq[i + 1] not.
+        const int i = quantum::RaiseFrequency(m, target);
+        const uint32_t upper = m.cumFreq[i] - 8u, lower = m.cumFreq[i + 1];
+        const int symbol = m.symbol[i];
+        quantum::LimitModel(m);
+        const uint64_t reciprocal = kReciprocals.r[total];
+        hi = (lo + static_cast<uint32_t>(uint64_t{upper * range} * reciprocal >> kReciprocalShift) - 1) & 0xFFFF;
+        lo = (lo + static_cast<uint32_t>(uint64_t{lower * range} * reciprocal >> kReciprocalShift)) & 0xFFFF;
+        // Renormalise in two batches: first shift out every leading bit on which low and
+        // high agree; then bit 15 differs and stays so, and each step of the run where low
+        // has 01 and high 10 in its top bits drops the second bit and flips code's new top bit.
+        const int agree = std::countl_zero(((lo ^ hi) << 16) | 0x8000);
+        lo = (lo << agree) & 0xFFFF;
+        hi = ((hi << agree) | ((1u << agree) - 1)) & 0xFFFF;
+        const int straddle = std::countl_one((lo & ~hi) << 17);
+        if (straddle > 0) {
+            lo = (lo << straddle) & 0x7FFF;
+            hi = ((hi << straddle) | ((1u << straddle) - 1) | 0x8000) & 0xFFFF;
+        }
+        const int shift = agree + straddle;
+        c = (((c << shift) | input.take(shift)) ^ (straddle > 0 ? 0x8000 : 0)) & 0xFFFF;
+        low = lo;
+        high = hi;
+        code = c;
+        return symbol;
+    }
+};
+
 // Decodes items into the output until the frame is complete or the input ran out. The
-// registers and the bit input live in locals so that stores of output bytes do not force
+// coder and the output position live in locals so that stores of output bytes do not force
 // them back to memory.
 template <bool Spill>
 int DecodeFrame(QuantumState& s, const uint8_t* in, uint32_t inSize, uint8_t* out, uint32_t frameSize)
 {
     using quantum::kSlots;
-    using quantum::Model;
 
-    const uint8_t* const inEnd = in + inSize;
-    uint32_t bitBuf = 0; // unread bits, most significant first
-    int bitCount = 0;
-    bool exhausted = false;
+    SymbolDecoder coder{{in, in + inSize}};
+    BitInput& input = coder.input;
+    coder.code = input.take(16);
     bool failed = false; // overrun, a match before the folder's start, or the spill file
     uint32_t outLeft = frameSize;
     uint32_t pos = s.streamPos;
     uint8_t* const window = s.window;
     const uint32_t mask = s.windowMask;
 
-    auto getBit = [&]() -> uint32_t {
-        if (bitCount == 0) {
-            while (bitCount <= 24 && in < inEnd) {
-                bitBuf |= uint32_t(*in++) << (24 - bitCount);
-                bitCount += 8;
-            }
-            if (bitCount == 0) {
-                exhausted = true;
-                return 0;
-            }
-        }
-        const uint32_t bit = bitBuf >> 31;
-        bitBuf <<= 1;
-        --bitCount;
-        return bit;
-    };
-    auto getBits = [&](int k) {
-        uint32_t v = 0;
-        while (k-- > 0)
-            v = (v << 1) | getBit();
-        return v;
-    };
-
-    uint32_t code = getBits(16);
-    uint32_t low = 0;
-    uint32_t high = 0xFFFF;
-
-    auto decodeSymbol = [&](Model& m) {
-        Model::Entry* e = m.entries;
-        const uint32_t total = e[0].cumFreq;
-        const uint32_t range = high - low + 1;
-        const uint32_t target = (((code - low + 1) * total - 1) / range) & 0xFFFF;
-        int i = 0;
-        while (e[i + 1].cumFreq > target)
-            ++i;
-        const int symbol = e[i].symbol;
-        high = (low + e[i].cumFreq * range / total - 1) & 0xFFFF;
-        low = (low + e[i + 1].cumFreq * range / total) & 0xFFFF;
-        for (;;) {
-            if ((low ^ high) & 0x8000) {
-                if (!(low & 0x4000) || (high & 0x4000))
-                    break;
-                code ^= 0x4000;
-                low &= 0x3FFF;
-                high |= 0x4000;
-            }
-            low = (low << 1) & 0xFFFF;
-            high = ((high << 1) | 1) & 0xFFFF;
-            code = ((code << 1) | getBit()) & 0xFFFF;
-        }
-        quantum::AdaptModel(m, i);
-        return symbol;
-    };
-    auto readOffset = [&](Model& m) {
-        const int slot = decodeSymbol(m);
-        return kSlots.positionBase[slot] + getBits(kSlots.positionExtra[slot]) + 1;
+    auto readOffset = [&](quantum::Model& m) {
+        const int slot = coder.decode(m);
+        return kSlots.positionBase[slot] + input.take(kSlots.positionExtra[slot]) + 1;
     };
 
     quantum::Models& models = s.models;
-    while (outLeft > 0 && !exhausted) {
-        const int selector = decodeSymbol(models.selector);
+    while (outLeft > 0 && !input.exhausted) {
+        const int selector = coder.decode(models.selector);
         if (selector < 4) {
-            const uint8_t byte = static_cast<uint8_t>(64 * selector + decodeSymbol(models.literal[selector]));
+            const uint8_t byte = static_cast<uint8_t>(64 * selector + coder.decode(models.literal[selector]));
             *out++ = byte;
             --outLeft;
             if constexpr (Spill) {
@@ -149,8 +187,8 @@ int DecodeFrame(QuantumState& s, const uint8_t* in, uint32_t inSize, uint8_t* ou
             length = 4;
             offset = readOffset(models.position4);
         } else {
-            const int slot = decodeSymbol(models.length);
-            length = kSlots.lengthBase[slot] + getBits(kSlots.lengthExtra[slot]) + 5;
+            const int slot = coder.decode(models.length);
+            length = kSlots.lengthBase[slot] + input.take(kSlots.lengthExtra[slot]) + 5;
             offset = readOffset(models.positionLong);
         }
         if (length > outLeft || offset > pos) {
@@ -182,7 +220,7 @@ int DecodeFrame(QuantumState& s, const uint8_t* in, uint32_t inSize, uint8_t* ou
     }
 
     s.streamPos = pos;
-    return exhausted || failed || s.spillFailure ? MDI_ERROR_FAILED : MDI_ERROR_NO_ERROR;
+    return input.exhausted || failed || s.spillFailure ? MDI_ERROR_FAILED : MDI_ERROR_NO_ERROR;
 }
 
 } // namespace

@@ -38,23 +38,28 @@ constexpr SlotTables MakeSlotTables()
 
 inline constexpr SlotTables kSlots = MakeSlotTables();
 
-// Symbols in model order (most frequent first after a reorder). entries[i].cumFreq is the
-// sum of the frequencies of entries i..n-1, so entries[0] holds the total and entries[n] 0.
+// Symbols in model order (most frequent first after a reorder). cumFreq[i] is the sum of
+// the frequencies of entries i..n-1, so cumFreq[0] is the total and cumFreq[n] is 0. Every
+// frequency is at least 1, so the sums strictly decrease down to entry n; the entries past
+// n stay 0, which lets the search and the adaptation run over whole groups of eight.
+constexpr int kModelSpan = 72;
+
 struct Model {
     int32_t symbols;
     int32_t updatesLeft;
-    struct Entry {
-        uint32_t cumFreq;
-        int32_t symbol;
-    } entries[kMaxModelSymbols + 1];
+    uint16_t cumFreq[kModelSpan];
+    uint16_t symbol[kModelSpan];
 };
 
 inline void InitModel(Model& m, int symbols)
 {
+    m = {};
     m.symbols = symbols;
     m.updatesLeft = 4;
-    for (int i = 0; i <= symbols; ++i)
-        m.entries[i] = {static_cast<uint32_t>(symbols - i), i};
+    for (int i = 0; i <= symbols; ++i) {
+        m.cumFreq[i] = static_cast<uint16_t>(symbols - i);
+        m.symbol[i] = static_cast<uint16_t>(i);
+    }
 }
 
 // Called when the total passes the limit: halves the frequencies, and every so often turns
@@ -63,35 +68,60 @@ inline void InitModel(Model& m, int symbols)
 inline void UpdateModel(Model& m)
 {
     const int n = m.symbols;
-    Model::Entry* e = m.entries;
+    uint16_t* cum = m.cumFreq;
     if (--m.updatesLeft != 0) {
         for (int i = n - 1; i >= 0; --i) {
-            e[i].cumFreq >>= 1;
-            if (e[i].cumFreq <= e[i + 1].cumFreq)
-                e[i].cumFreq = e[i + 1].cumFreq + 1;
+            cum[i] >>= 1;
+            if (cum[i] <= cum[i + 1])
+                cum[i] = static_cast<uint16_t>(cum[i + 1] + 1);
         }
         return;
     }
     m.updatesLeft = kUpdatesBetweenReorders;
     for (int i = 0; i < n; ++i)
-        e[i].cumFreq = (e[i].cumFreq - e[i + 1].cumFreq + 1) / 2;
+        cum[i] = static_cast<uint16_t>((cum[i] - cum[i + 1] + 1) / 2);
     for (int i = 0; i < n; ++i)
         for (int j = i + 1; j < n; ++j)
-            if (e[j].cumFreq > e[i].cumFreq) {
-                const Model::Entry t = e[i];
-                e[i] = e[j];
-                e[j] = t;
+            if (cum[j] > cum[i]) {
+                const uint16_t f = cum[i], s = m.symbol[i];
+                cum[i] = cum[j];
+                m.symbol[i] = m.symbol[j];
+                cum[j] = f;
+                m.symbol[j] = s;
             }
     for (int i = n - 1; i >= 0; --i)
-        e[i].cumFreq += e[i + 1].cumFreq;
+        cum[i] = static_cast<uint16_t>(cum[i] + cum[i + 1]);
 }
 
-// Raises the frequency of entry i after it has been coded.
-inline void AdaptModel(Model& m, int i)
+// Raises the frequency of the entry i whose range holds `target` (cumFreq[i + 1] <= target <
+// cumFreq[i]) by adding 8 to the sums of entries 0..i, which are exactly the sums above
+// target; returns i. Callers read what they need of the entry, then call LimitModel.
+inline int RaiseFrequency(Model& m, uint32_t target)
 {
-    for (int k = 0; k <= i; ++k)
-        m.entries[k].cumFreq += 8;
-    if (m.entries[0].cumFreq > kFrequencyLimit)
+    // Sums stay below 2^15, so signed 16-bit lanes compare them directly. They decrease
+    // along the entries, so the groups after one that ends at or below target hold none.
+    const auto t = static_cast<int16_t>(target);
+    const int span = (m.symbols + 8) & ~7;
+    int above = 0;
+    for (int g = 0; g < span; g += 8) {
+        uint16_t* group = m.cumFreq + g;
+        const bool last = static_cast<int16_t>(group[7]) <= t;
+        uint16_t count = 0;
+        for (int k = 0; k < 8; ++k) {
+            const uint16_t raise = static_cast<int16_t>(group[k]) > t ? 8 : 0;
+            count = static_cast<uint16_t>(count + raise);
+            group[k] = static_cast<uint16_t>(group[k] + raise);
+        }
+        above += count;
+        if (last)
+            break;
+    }
+    return above / 8 - 1;
+}
+
+inline void LimitModel(Model& m)
+{
+    if (m.cumFreq[0] > kFrequencyLimit)
         UpdateModel(m);
 }
 

@@ -52,10 +52,10 @@ bool NextDataBlock(FDIContext* ctx) {
 
     if (Get16(ctx->pbDataHeader + 6) == 0) {
         // First piece of a block split across cabinets: the second piece begins the folder's
-        // data in the next cabinet and must be decoded by the same decoder.
-        const uint16_t typeCompress = ctx->decoder.typeCompress;
+        // data in the next cabinet and joins the first in the same decoder's input buffer.
+        const uint32_t generation = ctx->decoder.generation;
         if (!SwitchCabinet(ctx)) return false;
-        if (ctx->cDataBlocksLeft == 0 || ctx->decoder.typeCompress != typeCompress)
+        if (ctx->cDataBlocksLeft == 0 || ctx->decoder.generation != generation)
             return FdiFail(ctx, FDIERROR_CORRUPT_CABINET);
         if (!ReadDataBlock(ctx, ctx->cbBlockData)) return false;
         --ctx->cDataBlocksLeft;

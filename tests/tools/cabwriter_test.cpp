@@ -288,6 +288,8 @@ struct SetCase {
     bool compressible;
 };
 
+void PrintTo(const SetCase& c, std::ostream* os) { *os << c.label; }
+
 class SetRoundTrip : public ::testing::TestWithParam<SetCase> {};
 
 TEST_P(SetRoundTrip, EveryFileComesBackAndEveryCabinetKeepsTheRules)

@@ -1,5 +1,6 @@
 #include "tools/cabwriter/methods.h"
 
+#include "tools/cabwriter/lzx_encoder.h"
 #include "tools/cabwriter/mszip_encoder.h"
 #include "tools/cabwriter/quantum_encoder.h"
 #include "tools/cabwriter/stored_encoder.h"
@@ -34,6 +35,8 @@ std::unique_ptr<FolderEncoder> MakeEncoder(const std::string& method)
     int n = 0;
     if (MethodParameter(method, "quantum", n) && n >= 10 && n <= 21)
         return MakeQuantumEncoder(n);
+    if (MethodParameter(method, "lzx", n) && n >= 15 && n <= 21)
+        return MakeLzxEncoder(n, true);
     return nullptr;
 }
 

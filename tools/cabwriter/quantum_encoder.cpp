@@ -45,12 +45,13 @@ public:
     void encode(quantum::Model& m, int symbol)
     {
         int i = 0;
-        while (m.entries[i].symbol != symbol)
+        while (m.symbol[i] != symbol)
             ++i;
-        const uint32_t total = m.entries[0].cumFreq;
+        const uint32_t total = m.cumFreq[0];
         const uint32_t range = high_ - low_ + 1;
-        high_ = (low_ + m.entries[i].cumFreq * range / total - 1) & 0xFFFF;
-        low_ = (low_ + m.entries[i + 1].cumFreq * range / total) & 0xFFFF;
+        const uint32_t upper = m.cumFreq[i], lower = m.cumFreq[i + 1];
+        high_ = (low_ + upper * range / total - 1) & 0xFFFF;
+        low_ = (low_ + lower * range / total) & 0xFFFF;
         for (;;) {
             if (((low_ ^ high_) & 0x8000) == 0) {
                 const uint32_t bit = high_ >> 15;
@@ -68,7 +69,8 @@ public:
             high_ = ((high_ << 1) | 1) & 0xFFFF;
             ++shifts_;
         }
-        quantum::AdaptModel(m, i);
+        quantum::RaiseFrequency(m, lower);
+        quantum::LimitModel(m);
     }
 
     void raw(uint32_t value, int bits)

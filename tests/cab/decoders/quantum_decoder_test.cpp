@@ -82,8 +82,8 @@ TEST_F(QuantumDecoder, ModelSizesFollowTheWindow)
         EXPECT_EQ(m.position3.symbols, c.p3) << c.bits;
         EXPECT_EQ(m.position4.symbols, c.p4) << c.bits;
         EXPECT_EQ(m.positionLong.symbols, c.pLong) << c.bits;
-        EXPECT_EQ(m.positionLong.entries[0].cumFreq, static_cast<uint32_t>(c.pLong));
-        EXPECT_EQ(m.positionLong.entries[c.pLong].cumFreq, 0u);
+        EXPECT_EQ(m.positionLong.cumFreq[0], c.pLong);
+        EXPECT_EQ(m.positionLong.cumFreq[c.pLong], 0);
     }
 }
 
@@ -94,15 +94,15 @@ TEST_F(QuantumDecoder, ReorderKeepsTheExchangeSortOrderOfEqualFrequencies)
     quantum::InitModel(m, 4);
     const uint32_t cum[] = {12, 11, 8, 5, 0};
     for (int i = 0; i <= 4; ++i)
-        m.entries[i].cumFreq = cum[i];
+        m.cumFreq[i] = cum[i];
     m.updatesLeft = 1;
     quantum::UpdateModel(m);
     const int symbols[] = {3, 2, 1, 0};
     const uint32_t after[] = {8, 5, 3, 1, 0};
     for (int i = 0; i < 4; ++i)
-        EXPECT_EQ(m.entries[i].symbol, symbols[i]) << i;
+        EXPECT_EQ(m.symbol[i], symbols[i]) << i;
     for (int i = 0; i <= 4; ++i)
-        EXPECT_EQ(m.entries[i].cumFreq, after[i]) << i;
+        EXPECT_EQ(m.cumFreq[i], after[i]) << i;
     EXPECT_EQ(m.updatesLeft, 50);
 }
 
@@ -114,18 +114,19 @@ TEST_F(QuantumDecoder, FirstReorderAtTheFourthUpdateThenEveryFiftieth)
     int updates = 0;
     while (updates < 104) {
         int i = 0;
-        while (m.entries[i].symbol != 3)
+        while (m.symbol[i] != 3)
             ++i;
-        const uint32_t before = m.entries[0].cumFreq;
+        const uint32_t before = m.cumFreq[0];
         const bool leading = i == 0;
-        quantum::AdaptModel(m, i);
-        if (m.entries[0].cumFreq < before) {
+        ASSERT_EQ(quantum::RaiseFrequency(m, m.cumFreq[i + 1]), i);
+        quantum::LimitModel(m);
+        if (m.cumFreq[0] < before) {
             ++updates;
-            if (!leading && m.entries[0].symbol == 3)
+            if (!leading && m.symbol[0] == 3)
                 reorders.push_back(updates);
-            if (m.entries[0].symbol == 3) // put it last again to see the next reorder
+            if (m.symbol[0] == 3) // put it last again to see the next reorder
                 for (int k = 0; k < 3; ++k)
-                    std::swap(m.entries[k].symbol, m.entries[k + 1].symbol);
+                    std::swap(m.symbol[k], m.symbol[k + 1]);
         }
     }
     EXPECT_EQ(reorders, (std::vector<int>{4, 54, 104}));

@@ -93,7 +93,7 @@ TEST(QuantumEncoder, UsesEveryItemKindAndCompresses)
     EXPECT_TRUE(out == data);
     const quantum::Models& m = g_quantum.models;
     for (const quantum::Model* model : {&m.length, &m.position3, &m.position4, &m.positionLong})
-        EXPECT_NE(model->entries[0].cumFreq, static_cast<uint32_t>(model->symbols));
+        EXPECT_NE(model->cumFreq[0], static_cast<uint32_t>(model->symbols));
     for (const quantum::Model* model : {&m.selector, &m.literal[0], &m.literal[1], &m.literal[2], &m.literal[3]})
         EXPECT_GT(model->updatesLeft, 4);
 }

@@ -227,6 +227,24 @@ TEST(FdiSets, ContinuationFailsWhereItCannotBeServed) {
     }
 }
 
+TEST(FdiSets, SplitBlockIsNotJoinedAfterItsDecoderWasReplaced) {
+    // The first cabinet offered names an unknown method, which releases the decoder holding
+    // the first piece; the right cabinet offered next cannot bring that piece back.
+    FdiRun run;
+    TwoCabinets set;
+    FdiRun::Put("cab/1.cab", set.first);
+    FdiRun::Put("cab/good.cab", set.second);
+    set.second.folders[0].typeCompress = 0x000F;
+    FdiRun::Put("cab/2.cab", set.second);
+    run.answer = [](int fdint, FDINOTIFICATION* n) -> intptr_t {
+        if (fdint == fdintNEXT_CABINET && n->fdie != FDIERROR_NONE) std::strcpy(n->psz1, "good.cab");
+        return FdiRun::kDefault;
+    };
+    EXPECT_FALSE(run.Copy("1.cab"));
+    EXPECT_EQ(run.erf.erfOper, FDIERROR_CORRUPT_CABINET);
+    EXPECT_EQ(run.Out("W"), kData.substr(150, 50));
+}
+
 TEST(FdiSets, FolderEndingAtACabinetsEndGoesOnWithAnotherTypeWord) {
     FdiRun run;
     TwoCabinets set;
