@@ -6,6 +6,7 @@
 #include "platform/window.h"
 
 #include <sys/un.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -168,12 +169,19 @@ bool MessageWindow::Create(const char* title) {
     sockaddr_un address;
     if (!MakeAddress(path, &address)) return detail::FailWith(ERROR_FILENAME_EXCED_RANGE, false);
     if (IsAlive(path)) return detail::FailWith(ERROR_ALREADY_EXISTS, false);
+    // Listen under a name of this process's own and only then publish the title, so that a
+    // search never meets a window that exists but does not answer yet (and removes it).
+    const std::string staging = path + "~" + std::to_string(::getpid());
+    if (!MakeAddress(staging, &address)) return detail::FailWith(ERROR_FILENAME_EXCED_RANGE, false);
     const host::Ops& ops = host::Get();
+    ops.unlink(staging.c_str());
     int fd = ops.socket(AF_UNIX, SOCK_STREAM, 0);
     if (fd < 0) return detail::FailWithErrno(false);
-    if (ops.bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ops.listen(fd, 16) != 0) {
+    if (ops.bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ops.listen(fd, 16) != 0 ||
+        ops.renameNoReplace(staging.c_str(), path.c_str()) != 0) {
         int error = errno;
         ops.close(fd);
+        ops.unlink(staging.c_str());
         errno = error;
         return detail::FailWithErrno(false);
     }
