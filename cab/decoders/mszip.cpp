@@ -202,7 +202,8 @@ bool BuildFixedTables()
     return true;
 }
 
-// Copies a match of at least 3 bytes whose source lies `out - src` bytes back in the same buffer.
+// Copies a match whose source lies `out - src` bytes back in the same buffer; a match cut short
+// at the end of the output may have fewer than 3 bytes left.
 // Overlapping copies repeat the pattern, as if copied a byte at a time. Nothing past out + length
 // is written, since the bytes there may still be history that a later match reaches; the last
 // piece of a copy is therefore taken from its end, overlapping the piece before it.
@@ -218,8 +219,7 @@ bool BuildFixedTables()
             std::memcpy(out, src, 4);
             std::memcpy(out + length - 4, src + length - 4, 4);
         } else {
-            std::memcpy(out, src, 2);
-            out[2] = src[2];
+            for (uint32_t i = 0; i < length; ++i) out[i] = src[i];
         }
     } else if (distance == 1) {
         std::memset(out, *src, length);
