@@ -22,7 +22,6 @@ struct Ops {
     ssize_t (*write)(int fd, const void* buffer, size_t count);
     ssize_t (*pread)(int fd, void* buffer, size_t count, off_t offset);
     off_t (*lseek)(int fd, off_t offset, int whence);
-    int (*ftruncate)(int fd, off_t length);
     // The file status flags (access mode included), as fcntl F_GETFL reports them.
     int (*getfl)(int fd);
     int (*fstat)(int fd, struct stat* info);
@@ -44,7 +43,6 @@ struct Ops {
     int (*setxattr)(const char* path, const char* name, const void* value, size_t size,
                     int flags);
     int (*removexattr)(const char* path, const char* name);
-    int (*utimensat)(const char* path, const struct timespec times[2]);
     int (*futimens)(int fd, const struct timespec times[2]);
     int (*flock)(int fd, int operation);
     int (*socket)(int domain, int type, int protocol);

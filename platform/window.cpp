@@ -6,7 +6,9 @@
 #include "platform/window.h"
 
 #include <sys/un.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -167,15 +169,28 @@ bool MessageWindow::Create(const char* title) {
     std::string path = RuntimeObjectPath("window", title);
     sockaddr_un address;
     if (!MakeAddress(path, &address)) return detail::FailWith(ERROR_FILENAME_EXCED_RANGE, false);
-    if (IsAlive(path)) return detail::FailWith(ERROR_ALREADY_EXISTS, false);
+    // Listen under a private name first and then rename: a socket that exists under the
+    // title but is not listening yet would look dead to FindWindowA and be removed.
+    static std::atomic<unsigned> serial{0};
+    std::string staging = path.substr(0, path.rfind('/')) + "/tmp." + std::to_string(::getpid()) + "." +
+                          std::to_string(serial++);
+    sockaddr_un stagingAddress;
+    if (!MakeAddress(staging, &stagingAddress)) return detail::FailWith(ERROR_FILENAME_EXCED_RANGE, false);
     const host::Ops& ops = host::Get();
     int fd = ops.socket(AF_UNIX, SOCK_STREAM, 0);
     if (fd < 0) return detail::FailWithErrno(false);
-    if (ops.bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ops.listen(fd, 16) != 0) {
-        int error = errno;
+    bool bound = ops.bind(fd, reinterpret_cast<sockaddr*>(&stagingAddress), sizeof stagingAddress) == 0;
+    bool ok = bound && ops.listen(fd, 16) == 0;
+    DWORD error = ok ? ERROR_SUCCESS : detail::ErrorFromErrno(errno);
+    if (ok && ops.renameNoReplace(staging.c_str(), path.c_str()) != 0) {
+        // Taken: by a live window, or left by a dead one (which IsAlive removes).
+        ok = errno == EEXIST && !IsAlive(path) && ops.renameNoReplace(staging.c_str(), path.c_str()) == 0;
+        if (!ok) error = ERROR_ALREADY_EXISTS;
+    }
+    if (!ok) {
+        if (bound) ops.unlink(staging.c_str());
         ops.close(fd);
-        errno = error;
-        return detail::FailWithErrno(false);
+        return detail::FailWith(error, false);
     }
     listenFd_ = fd;
     socketPath_ = path;

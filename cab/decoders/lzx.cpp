@@ -23,6 +23,10 @@ constexpr uint32_t kMirrored = 257;     // window bytes repeated past its end
 constexpr uint32_t kWindowExtra = 261;  // the mirrored bytes plus 4 spare
 constexpr uint32_t kE8Frames = 32768;   // frames after a reset that see the E8 translation
 constexpr int16_t kUnset = INT16_MAX;
+// A lookup entry of the main, length and pretree tables holds the symbol and, above it, the
+// length of its code, so that a decode needs one load; branch references are negative.
+constexpr int kSymbolBits = 10;
+constexpr int kSymbolMask = (1 << kSymbolBits) - 1;
 
 // 16-bit little-endian words read most significant bit first. The top 16 bits of buf are
 // always valid, `reserve` more below them. Bytes past the block's end read as zero; a word
@@ -134,6 +138,7 @@ LZXHandle* Checked(MDI_HANDLE handle)
 // Builds the lookup table of a canonical code: codes up to `bits` long fill table entries,
 // longer ones hang from branch nodes numbered upward from n and stored negated. Accepts a
 // complete code, or all lengths zero (then every entry is symbol 0, read with 0 bits).
+// Signed tables hold packed entries (symbol and code length); the aligned table the symbol.
 template <typename Entry>
 bool BuildTable(const uint8_t* lengths, int n, int bits, Entry* table, int16_t (*nodes)[2],
                 int maxNodes)
@@ -163,9 +168,10 @@ bool BuildTable(const uint8_t* lengths, int n, int bits, Entry* table, int16_t (
         if (len == 0)
             continue;
         uint32_t code = next[len]++;
+        const Entry entry = static_cast<Entry>(std::is_signed_v<Entry> ? sym | (len << kSymbolBits) : sym);
         if (len <= bits) {
             Entry* first = table + (code << (bits - len));
-            std::fill(first, first + (1 << (bits - len)), static_cast<Entry>(sym));
+            std::fill(first, first + (1 << (bits - len)), entry);
             continue;
         }
         if constexpr (std::is_signed_v<Entry>) {
@@ -179,26 +185,25 @@ bool BuildTable(const uint8_t* lengths, int n, int bits, Entry* table, int16_t (
                 }
                 link = &nodes[-*link - n][(code >> bit) & 1];
             }
-            *link = static_cast<int16_t>(sym);
+            *link = entry;
         }
     }
     return true;
 }
 
 template <int kBits>
-inline int DecodeSymbol(BitReader& br, const int16_t* table, const int16_t (*nodes)[2], int n,
-                        const uint8_t* lengths)
+inline int DecodeSymbol(BitReader& br, const int16_t* table, const int16_t (*nodes)[2], int n)
 {
-    int sym = table[br.buf >> (32 - kBits)];
-    if (sym < 0) {
+    int entry = table[br.buf >> (32 - kBits)];
+    if (entry < 0) {
         uint32_t bit = 1u << (31 - kBits);
         do {
-            sym = nodes[-sym - n][(br.buf & bit) != 0];
+            entry = nodes[-entry - n][(br.buf & bit) != 0];
             bit >>= 1;
-        } while (sym < 0);
+        } while (entry < 0);
     }
-    br.Remove(lengths[sym]);
-    return sym;
+    br.Remove(entry >> kSymbolBits);
+    return entry & kSymbolMask;
 }
 
 // Reads `count` code lengths coded as changes against `previous` through a fresh pretree.
@@ -216,7 +221,7 @@ bool ReadLengths(BitReader& br, uint8_t* lengths, const uint8_t* previous, int c
         return false;
 
     auto decode = [&] {
-        return DecodeSymbol<kPretreeBits>(br, preTable, preNodes, kPretreeSymbols, preLengths);
+        return DecodeSymbol<kPretreeBits>(br, preTable, preNodes, kPretreeSymbols);
     };
     int i = 0;
     while (i < count) {
@@ -348,8 +353,7 @@ bool DecodeRun(LZXState& s, uint32_t stop, uint32_t end)
             ok = false;
             break;
         }
-        int sym = DecodeSymbol<kMainBits>(br, s.mainTable, s.mainNodes, mainSymbols,
-                                          s.mainLengths);
+        int sym = DecodeSymbol<kMainBits>(br, s.mainTable, s.mainNodes, mainSymbols);
         if (sym < kNumChars) {
             window[wp] = static_cast<uint8_t>(sym);
             if constexpr (kMirror)
@@ -361,8 +365,7 @@ bool DecodeRun(LZXState& s, uint32_t stop, uint32_t end)
         uint32_t length = sym & 7;
         const uint32_t slot = static_cast<uint32_t>(sym) >> 3;
         if (length == 7)
-            length = 9 + DecodeSymbol<kLengthBits>(br, s.lengthTable, s.lengthNodes,
-                                                   kLengthSymbols, s.lengthLengths);
+            length = 9 + DecodeSymbol<kLengthBits>(br, s.lengthTable, s.lengthNodes, kLengthSymbols);
         else
             length += 2;
 
@@ -411,11 +414,18 @@ bool DecodeRun(LZXState& s, uint32_t stop, uint32_t end)
                 if (wp + i < kMirrored)
                     window[size + wp + i] = dst[i];
             }
-        } else if (offset >= length) {
-            // An offset near the window size puts the source just ahead of the destination.
-            std::memmove(dst, src, length);
         } else {
-            for (uint32_t i = 0; i < length; ++i)
+            // Eight bytes at a time while the source lies at least that far behind (or ahead,
+            // for offsets near the window size); each chunk is read before it is written.
+            uint32_t i = 0;
+            if (offset >= 8) {
+                for (; i + 8 <= length; i += 8) {
+                    uint64_t chunk;
+                    std::memcpy(&chunk, src + i, 8);
+                    std::memcpy(dst + i, &chunk, 8);
+                }
+            }
+            for (; i < length; ++i)
                 dst[i] = src[i];
         }
         wp += length;

@@ -112,4 +112,20 @@ TEST_F(WindowTest, ReceiveTimesOutAndIgnoresPresenceProbes) {
     EXPECT_FALSE(receiver.Receive([](win::UINT, win::WPARAM, win::LPARAM) -> win::LRESULT { return 0; }, 200));
 }
 
+TEST_F(WindowTest, AProbeDuringCreationDoesNotRemoveTheWindow) {
+    // Another process looks for the window between bind and listen.
+    static win::HWND seenWhileStarting;
+    win::host::Ops probing = win::host::Posix();
+    probing.listen = [](int fd, int backlog) {
+        seenWhileStarting = win::FindWindowA(nullptr, "starting");
+        return win::host::Posix().listen(fd, backlog);
+    };
+    win::host::Install(&probing);
+    win::MessageWindow receiver;
+    ASSERT_TRUE(receiver.Create("starting"));
+    win::host::Install(nullptr);
+    EXPECT_EQ(seenWhileStarting, nullptr);
+    EXPECT_NE(win::FindWindowA(nullptr, "starting"), nullptr);
+}
+
 }  // namespace

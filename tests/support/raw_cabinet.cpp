@@ -1,5 +1,7 @@
 #include "support/raw_cabinet.h"
 
+#include "tools/cabwriter/checksum.h"
+
 namespace rawcab {
 namespace {
 
@@ -30,15 +32,7 @@ void PutSized(std::vector<uint8_t>& out, std::vector<uint8_t> bytes, size_t size
 } // namespace
 
 uint32_t BlockChecksum(const std::vector<uint8_t>& headerTail, const std::vector<uint8_t>& data) {
-    auto fold = [](const std::vector<uint8_t>& b, uint32_t csum) {
-        size_t i = 0;
-        for (; i + 4 <= b.size(); i += 4)
-            csum ^= uint32_t(b[i]) | uint32_t(b[i + 1]) << 8 | uint32_t(b[i + 2]) << 16 | uint32_t(b[i + 3]) << 24;
-        uint32_t last = 0;
-        for (; i < b.size(); ++i) last = last << 8 | b[i];
-        return csum ^ last;
-    };
-    return fold(headerTail, fold(data, 0));
+    return cabwriter::Checksum(headerTail.data(), headerTail.size(), cabwriter::Checksum(data.data(), data.size(), 0));
 }
 
 std::vector<uint8_t> Cabinet::Bytes() const {

@@ -20,8 +20,7 @@ constexpr uint32_t kE8FileSize = 12000000;
 // bytes, so larger folders are sent without the E8 translation.
 constexpr size_t kE8FolderLimit = 0x17000000;
 constexpr uint32_t kE8Frames = 32768;
-constexpr int kHashBits = 16;
-constexpr int kNiceLength = 96;
+constexpr int kNiceLength = 64;
 constexpr int kMaxPretreeLength = 15;
 constexpr int kMaxAlignedLength = 7;
 
@@ -217,7 +216,8 @@ class MatchFinder {
 public:
     MatchFinder(const uint8_t* data, size_t size, uint32_t windowSize, int depth)
         : data_(data), size_(size), mask_(windowSize - 1), maxOffset_(windowSize - 3),
-          depth_(depth), head_(1u << kHashBits, -1), prev_(windowSize)
+          depth_(depth), hashBits_(std::clamp(static_cast<int>(std::bit_width(windowSize)) - 2, 16, 20)),
+          head_(1u << hashBits_, -1), prev_(windowSize)
     {
     }
 
@@ -272,7 +272,7 @@ private:
     uint32_t Hash(size_t pos) const
     {
         const uint32_t v = data_[pos] | (data_[pos + 1] << 8) | (data_[pos + 2] << 16);
-        return (v * 2654435761u) >> (32 - kHashBits);
+        return (v * 2654435761u) >> (32 - hashBits_);
     }
     // Adds every position before pos to the chains.
     void Insert(size_t pos)
@@ -310,6 +310,7 @@ private:
     size_t size_;
     uint32_t mask_, maxOffset_;
     int depth_;
+    int hashBits_;  // more buckets for larger windows keep the chains to true matches
     std::vector<int32_t> head_, prev_;
     size_t inserted_ = 0;
 };

@@ -20,6 +20,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (win::GetLastError() == win::ERROR_ALREADY_EXISTS) {
+        win::CloseHandle(mutex);
         std::fprintf(stderr, "holdmutex: %s is held by another process\n", argv[1]);
         return 1;
     }
