@@ -10,6 +10,7 @@
 #include "app/UpdateDlg.h"
 #include "app/UpdateFiles.h"
 #include "cab/cabinet.h"
+#include "platform/faults.h"
 #include "platform/win.h"
 
 using namespace win;
@@ -17,6 +18,8 @@ using namespace win;
 std::string g_strUnpackDir;
 
 int CUpdateDlg::ExtractPackage() {
+    int forced;
+    if (faults::ForcedResult("ExtractPackage", &forced)) return forced;  // test seam
     CCabinet cabinet;
     if (!PathExists(g_strPackagePath)) {
         ShowStepMessage(IDS_PACKAGE_MISSING, g_strPackagePath.c_str());
@@ -43,6 +46,8 @@ int CUpdateDlg::ExtractPackage() {
 }
 
 int CUpdateDlg::LocateExtractedFolder() {
+    int forced;
+    if (faults::ForcedResult("LocateExtractedFolder", &forced)) return forced;  // test seam
     const std::string pattern = g_strUnpackDir + "\\*.*";
     WIN32_FIND_DATAA entry;
     HANDLE find = FindFirstFileA(pattern.c_str(), &entry);

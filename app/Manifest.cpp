@@ -9,6 +9,7 @@
 #include "app/UpdateDlg.h"
 #include "app/UpdateFiles.h"
 #include "cab/target_path.h"
+#include "platform/faults.h"
 #include "platform/win.h"
 
 using namespace win;
@@ -64,6 +65,8 @@ bool Compose(char (&field)[MAX_PATH], const char* folder, const char* path, cons
 }  // namespace
 
 int CUpdateDlg::ReadManifest() {
+    int forced;
+    if (faults::ForcedResult("ReadManifest", &forced)) return forced;  // test seam
     if (m_ini.Load(m_strManifestPath.c_str()) != 0) return 1;
     m_ini.GetInt("VerInfo", "UpdateFileNum", &m_nFileCount, -1);
     if (m_nFileCount <= 0 || m_nFileCount > kMaxUpdateFiles) return -1;

@@ -8,6 +8,7 @@
 #include "app/UpdateApp.h"
 #include "app/UpdateDlg.h"
 #include "app/UpdateFiles.h"
+#include "platform/faults.h"
 #include "platform/win.h"
 
 using namespace win;
@@ -31,6 +32,8 @@ bool IsExecutable(const char* fullPath) {
 }  // namespace
 
 int CUpdateDlg::RegisterComponents() {
+    int forced;
+    if (faults::ForcedResult("RegisterComponents", &forced)) return forced;  // test seam
     for (int i = 0; i < m_nFileCount; ++i) {
         const UpdateFileEntry& t = g_TargetFiles[i];
         if (t.RegFlag == 0) continue;

@@ -9,6 +9,7 @@
 #include "app/UpdateApp.h"
 #include "app/UpdateDlg.h"
 #include "app/UpdateFiles.h"
+#include "platform/faults.h"
 #include "platform/win.h"
 
 using namespace win;
@@ -27,6 +28,8 @@ bool MoveBack(const UpdateFileEntry& t) {
 }  // namespace
 
 int CUpdateDlg::BackupTargets() {
+    int forced;
+    if (faults::ForcedResult("BackupTargets", &forced)) return forced;  // test seam
     int failed = -1;
     for (int i = 0; i < m_nFileCount && failed < 0; ++i) {
         const UpdateFileEntry& t = g_TargetFiles[i];
@@ -45,6 +48,8 @@ int CUpdateDlg::BackupTargets() {
 }
 
 int CUpdateDlg::ReplaceFiles() {
+    int forced;
+    if (faults::ForcedResult("ReplaceFiles", &forced)) return forced;  // test seam
     bool copied = true;
     for (int n = 0; n < m_nFileCount && copied; ++n) {
         const UpdateFileEntry& s = g_SourceFiles[n];
