@@ -10,6 +10,8 @@
 
 using namespace win;
 
+HANDLE g_hClientMutex = nullptr;
+
 CUpdateDlg::CUpdateDlg(CWnd* parent)
     : CDialog(IDD_UPDATE_DIALOG, parent),
       m_szSystemDir(),
@@ -18,8 +20,7 @@ CUpdateDlg::CUpdateDlg(CWnd* parent)
       m_nFileCount(0),
       m_szClientExe(),
       m_szTargetDir(),
-      m_hIcon(AfxGetApp() ? AfxGetApp()->LoadIcon(IDR_MAINFRAME)
-                          : LoadIconA(nullptr, MAKEINTRESOURCEA(IDR_MAINFRAME)))
+      m_hIcon(LoadIconA(nullptr, MAKEINTRESOURCEA(IDR_MAINFRAME)))
 {
 }
 
@@ -79,7 +80,7 @@ void CUpdateDlg::OnConfirm()
         AfxMessageBox(IDS_CLIENT_RUNNING, MB_OK);
         return;
     }
-    // The handle stays open: the client must not start until this process has ended.
+    g_hClientMutex = mutex;
     GetDlgItem(IDC_CONFIRM)->ShowWindow(SW_HIDE);
     m_strStatus = ui::AfxLoadString(IDS_UPDATE_STARTING);
     UpdateData(FALSE);

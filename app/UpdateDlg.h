@@ -10,6 +10,10 @@
 #include "platform/ui/Dialog.h"
 #include "res/resource.h"
 
+// The client's mutex "Korvane.Update" once confirming has taken it: kept until the process
+// ends, so that the client cannot start while its files are being replaced.
+extern win::HANDLE g_hClientMutex;
+
 class CUpdateDlg : public win::CDialog {
 public:
     explicit CUpdateDlg(win::CWnd* parent = nullptr);

@@ -44,7 +44,8 @@ void CUpdateDlg::OnOK()
         info.lpFile = m_szClientExe;
         info.lpParameters = "";
         info.nShow = SW_SHOW;
-        ShellExecuteExA(&info);
+        if (ShellExecuteExA(&info) && info.hProcess)
+            CloseHandle(info.hProcess);
     } else {
         m_strStatus = ui::AfxLoadString(IDS_UPDATE_FAILED);
         UpdateData(FALSE);

@@ -37,8 +37,14 @@ const Folder& GetFolder(Kind kind)
     return f;
 }
 
-void* Alloc(uint32_t cb) { return std::malloc(cb); }
-void Free(void* p) { std::free(p); }
+void* Alloc(uint32_t cb)
+{
+    return std::malloc(cb);
+}
+void Free(void* p)
+{
+    std::free(p);
+}
 
 void Report(benchmark::State& state, const Folder& f)
 {
@@ -55,8 +61,8 @@ bool MszipFolder(MDI_HANDLE h, const Folder& f, Bytes& window, bool check)
     size_t at = 0;
     for (const Bytes& block : f.blocks) {
         uint32_t size = kWindow;
-        if (MDIDecompress(h, const_cast<uint8_t*>(block.data()), uint32_t(block.size()), window.data(), &size) !=
-            MDI_ERROR_NO_ERROR)
+        if (MDIDecompress(h, const_cast<uint8_t*>(block.data()), uint32_t(block.size()), window.data(),
+                          &size) != MDI_ERROR_NO_ERROR)
             return false;
         if (check && std::memcmp(window.data(), f.data.data() + at, size) != 0) return false;
         at += size;

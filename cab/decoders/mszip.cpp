@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <new>
 
@@ -16,9 +17,10 @@ constexpr uint32_t kInputSlack = 12;  // a block's input may exceed its output b
 // One lookup-table entry. `info` holds the kind in its high nibble and, in the low nibble, the
 // number of extra bits of a length or distance base, or the index width of a sub-table.
 struct Entry {
-    uint16_t value;  // literal byte or code-length symbol, length/distance base, sub-table offset
-    uint8_t bits;    // length of the whole code (0 for a link and for an invalid code)
+    uint8_t bits;  // bits consumed: the whole code and the extra bits of a length or distance
+                   // (0 for a link and for an invalid code)
     uint8_t info;
+    uint16_t value;  // literal byte or code-length symbol, length/distance base, sub-table offset
 };
 enum : uint8_t { kSymbol = 0x00, kBase = 0x10, kEndOfBlock = 0x20, kInvalid = 0x30, kLink = 0x40 };
 
@@ -39,16 +41,16 @@ constexpr unsigned kMaxLitLen = 286, kMaxDist = 30;
 // What each symbol decodes to, before its code length is known (RFC 1951, 3.2.5).
 constexpr std::array<Entry, 288> kLitLenSymbols = [] {
     std::array<Entry, 288> t{};
-    for (unsigned i = 0; i < 256; ++i) t[i] = {uint16_t(i), 0, kSymbol};
-    t[256] = {0, 0, kEndOfBlock};
+    for (unsigned i = 0; i < 256; ++i) t[i] = {0, kSymbol, uint16_t(i)};
+    t[256] = {0, kEndOfBlock, 0};
     unsigned base = 3;
     for (unsigned i = 0; i < 28; ++i) {
         unsigned extra = i < 8 ? 0 : (i - 4) / 4;
-        t[257 + i] = {uint16_t(base), 0, uint8_t(kBase | extra)};
+        t[257 + i] = {0, uint8_t(kBase | extra), uint16_t(base)};
         base += 1u << extra;
     }
-    t[285] = {258, 0, kBase};
-    t[286] = t[287] = {0, 0, kInvalid};
+    t[285] = {0, kBase, 258};
+    t[286] = t[287] = {0, kInvalid, 0};
     return t;
 }();
 
@@ -57,16 +59,16 @@ constexpr std::array<Entry, 32> kDistSymbols = [] {
     unsigned base = 1;
     for (unsigned i = 0; i < 30; ++i) {
         unsigned extra = i < 4 ? 0 : i / 2 - 1;
-        t[i] = {uint16_t(base), 0, uint8_t(kBase | extra)};
+        t[i] = {0, uint8_t(kBase | extra), uint16_t(base)};
         base += 1u << extra;
     }
-    t[30] = t[31] = {0, 0, kInvalid};
+    t[30] = t[31] = {0, kInvalid, 0};
     return t;
 }();
 
 constexpr std::array<Entry, 19> kCodeLengthSymbols = [] {
     std::array<Entry, 19> t{};
-    for (unsigned i = 0; i < 19; ++i) t[i] = {uint16_t(i), 0, kSymbol};
+    for (unsigned i = 0; i < 19; ++i) t[i] = {0, kSymbol, uint16_t(i)};
     return t;
 }();
 
@@ -83,15 +85,15 @@ unsigned Reverse(unsigned code, unsigned length)
 // entries and returns its root width in `rootBits`. Codes are canonical (RFC 1951, 3.2.2). An
 // over-subscribed code fails, and so does an incomplete one unless it is a single 1-bit code.
 // A code without symbols gives a one-entry table that rejects whatever it is asked.
-bool BuildTable(const uint8_t* lengths, unsigned count, const Entry* symbols, unsigned wantBits,
-                Entry* table, unsigned room, unsigned& rootBits)
+bool BuildTable(const uint8_t* lengths, unsigned count, const Entry* symbols, unsigned wantBits, Entry* table,
+                unsigned room, unsigned& rootBits)
 {
     unsigned perLength[16] = {};
     for (unsigned i = 0; i < count; ++i) ++perLength[lengths[i]];
     unsigned maxLength = 15;
     while (maxLength > 0 && perLength[maxLength] == 0) --maxLength;
     if (maxLength == 0) {
-        table[0] = {0, 0, kInvalid};
+        table[0] = {0, kInvalid, 0};
         rootBits = 0;
         return true;
     }
@@ -124,7 +126,7 @@ bool BuildTable(const uint8_t* lengths, unsigned count, const Entry* symbols, un
         }
     }
 
-    std::fill(table, table + (1u << root), Entry{0, 0, kInvalid});
+    std::fill(table, table + (1u << root), Entry{0, kInvalid, 0});
     unsigned used = 1u << root;
     std::copy(std::begin(firstCode), std::end(firstCode), next);
     for (unsigned sym = 0; sym < count; ++sym) {
@@ -132,7 +134,7 @@ bool BuildTable(const uint8_t* lengths, unsigned count, const Entry* symbols, un
         if (len == 0) continue;
         const unsigned code = next[len]++;
         Entry e = symbols[sym];
-        e.bits = uint8_t(len);
+        e.bits = uint8_t(len + ((e.info & 0xF0) == kBase ? e.info & 15 : 0));
         if (len <= root) {
             for (unsigned i = Reverse(code, len); i < (1u << root); i += 1u << len) table[i] = e;
             continue;
@@ -142,7 +144,7 @@ bool BuildTable(const uint8_t* lengths, unsigned count, const Entry* symbols, un
         if (link.info < kLink) {
             const unsigned width = longest[prefix] - root;
             if (used + (1u << width) > room) return false;
-            link = {uint16_t(used), 0, uint8_t(kLink | width)};
+            link = {0, uint8_t(kLink | width), uint16_t(used)};
             used += 1u << width;
         }
         const unsigned rest = len - root;
@@ -183,14 +185,24 @@ bool BuildFixedTables()
     return true;
 }
 
+// The value of a length or distance entry: its base plus the extra bits after its code, read
+// from the bits as they stood before the entry was consumed.
+[[gnu::always_inline]] inline uint32_t BaseValue(Entry e, uint64_t bits)
+{
+    const unsigned extra = e.info & 15;
+    return e.value + uint32_t((bits >> (e.bits - extra)) & ((1u << extra) - 1));
+}
+
 // Tops the bit buffer up to at least 56 bits, eight bytes at a time where the input allows.
 // Past the end of the input it supplies zero bytes, since a lookup may look beyond the last
 // code; it returns false once bits beyond the end have actually been consumed.
-[[gnu::always_inline]] inline bool Refill(const uint8_t* in, uint32_t size, uint32_t& pos, uint64_t& bits, uint32_t& count)
+[[gnu::always_inline]] inline bool Refill(const uint8_t* in, uint32_t size, uint32_t& pos, uint64_t& bits,
+                                          uint32_t& count)
 {
     if (pos + 8 <= size) {
         uint64_t word;
-        std::memcpy(&word, in + pos, 8);  // little-endian host
+        static_assert(std::endian::native == std::endian::little, "the input is read as little-endian words");
+        std::memcpy(&word, in + pos, 8);
         bits |= word << count;
         pos += (63 - count) >> 3;
         count |= 56;
@@ -202,29 +214,31 @@ bool BuildFixedTables()
     return true;
 }
 
-// Copies a match of at least 3 bytes whose source lies `out - src` bytes back in the same buffer.
-// Overlapping copies repeat the pattern, as if copied a byte at a time. Nothing past out + length
-// is written, since the bytes there may still be history that a later match reaches; the last
-// piece of a copy is therefore taken from its end, overlapping the piece before it.
-[[gnu::always_inline]] inline void CopyMatch(uint8_t* out, const uint8_t* src, uint32_t length)
+// Copies n bytes (n >= 1) from src to out, both inside the output buffer that ends at `limit`,
+// with the result of a copy made a byte at a time: a source just behind the output repeats its
+// pattern, one just ahead of it is read before it is overwritten. Nothing past out + n changes,
+// since those bytes may still be history that a later match reaches.
+[[gnu::always_inline]] inline void CopyMatch(uint8_t* out, const uint8_t* src, uint32_t n,
+                                             const uint8_t* limit)
 {
-    const size_t distance = size_t(out - src);
-    if (distance >= 8 || distance >= length) {
-        // No piece reads a byte that the same piece writes.
-        if (length >= 8) {
-            for (uint32_t i = 0; i + 8 <= length; i += 8) std::memcpy(out + i, src + i, 8);
-            std::memcpy(out + length - 8, src + length - 8, 8);
-        } else if (length >= 4) {
-            std::memcpy(out, src, 4);
-            std::memcpy(out + length - 4, src + length - 4, 4);
-        } else {
-            std::memcpy(out, src, 2);
-            out[2] = src[2];
-        }
-    } else if (distance == 1) {
-        std::memset(out, *src, length);
+    const bool apart = src + n <= out || out + n <= src;
+    if (apart && n <= 8 && limit - out >= 8 && limit - src >= 8) {
+        // One 8-byte store that writes the bytes past the copy back as they were: short copies
+        // are the most frequent, and their lengths vary too much for branches on them.
+        uint64_t from, to;
+        std::memcpy(&from, src, 8);
+        std::memcpy(&to, out, 8);
+        const uint64_t mask = ~uint64_t(0) >> (64 - 8 * n);
+        to = (from & mask) | (to & ~mask);
+        std::memcpy(out, &to, 8);
+    } else if (n >= 8 && (apart || out - src >= 8)) {
+        // Pieces of 8 bytes, the last one ending at out + n; each reads only final bytes.
+        for (uint32_t i = 0; i + 8 <= n; i += 8) std::memcpy(out + i, src + i, 8);
+        std::memcpy(out + n - 8, src + n - 8, 8);
+    } else if (src + 1 == out) {
+        std::memset(out, *src, n);
     } else {
-        for (uint32_t i = 0; i < length; ++i) out[i] = src[i];
+        for (uint32_t i = 0; i < n; ++i) out[i] = src[i];
     }
 }
 
@@ -232,18 +246,18 @@ bool BuildFixedTables()
 
 // The handle and working state of one MSZIP decoder.
 struct InflateState {
-    uint32_t fLastBlock;    // BFINAL of the deflate block being decoded
-    uint32_t error;         // 1: bits beyond the input consumed; 2: code lengths repeated too far
-    const uint8_t* pbInput; // the block's bytes after "CK"
+    uint32_t fLastBlock;     // BFINAL of the deflate block being decoded
+    uint32_t error;          // 1: bits beyond the input consumed; 2: code lengths repeated too far
+    const uint8_t* pbInput;  // the block's bytes after "CK"
     uint32_t cbInput;
-    uint32_t iInput;        // next byte to fetch; may pass cbInput by the zero bytes supplied
-    uint8_t* pbOut;         // output cursor
-    uint8_t* pbWindow;      // the output buffer of the call, also the history window
-    uint32_t cbAllowance;   // bytes this call may still produce
+    uint32_t iInput;       // next byte to fetch; may pass cbInput by the zero bytes supplied
+    uint8_t* pbOut;        // output cursor
+    uint8_t* pbWindow;     // the output buffer of the call, also the history window
+    uint32_t cbAllowance;  // bytes this call may still produce
     uint32_t cbOutMax;
-    uint64_t bitBuffer;     // fetched bits, least significant first
+    uint64_t bitBuffer;  // fetched bits, least significant first
     uint32_t cBits;
-    uint32_t cbHistory;     // bytes before this call's output that a match may reach
+    uint32_t cbHistory;  // bytes before this call's output that a match may reach
     Entry table[kLitLenRoom + kDistRoom];
 
     bool Read(unsigned n, uint32_t& value)
@@ -283,59 +297,54 @@ bool DecodeCodes(InflateState& s, const Entry* litLen, unsigned litLenBits, cons
     uint8_t* out = s.pbOut;
     uint8_t* const end = out + s.cbAllowance;
     uint8_t* const window = s.pbWindow;
+    const uint8_t* const limit = window + s.cbOutMax;
     const uint32_t history = s.cbHistory;
     bool ok = true;
 
     while (out < end) {
-        // 48 bits cover the longest length code with its extra bits and the longest distance.
-        if (count < 48 && !Refill(in, size, pos, bits, count)) {
+        // 56 bits cover the longest length code with its extra bits and the longest distance.
+        if (!Refill(in, size, pos, bits, count)) {
             ok = s.Fail(1);
             break;
         }
         Entry e = Lookup(litLen, litLenBits, bits);
+        const uint64_t lengthBits = bits;
         bits >>= e.bits;
         count -= e.bits;
         if (e.info == kSymbol) {
             *out++ = uint8_t(e.value);
             continue;
         }
-        if (e.info == kEndOfBlock) break;
-        if (e.info >= kInvalid) {
-            ok = false;
+        if ((e.info & 0xF0) != kBase) {
+            ok = e.info == kEndOfBlock;
             break;
         }
-        unsigned extra = e.info & 15;
-        uint32_t length = e.value + uint32_t(bits & ((1u << extra) - 1));
-        bits >>= extra;
-        count -= extra;
+        uint32_t length = BaseValue(e, lengthBits);
 
         e = Lookup(dist, distBits, bits);
+        const uint32_t distance = BaseValue(e, bits);
         bits >>= e.bits;
         count -= e.bits;
         if ((e.info & 0xF0) != kBase) {
             ok = false;
             break;
         }
-        extra = e.info & 15;
-        const uint32_t distance = e.value + uint32_t(bits & ((1u << extra) - 1));
-        bits >>= extra;
-        count -= extra;
 
-        const uint32_t produced = uint32_t(out - window);
-        if (distance > produced + history) {
-            ok = false;
-            break;
-        }
         length = std::min(length, uint32_t(end - out));
+        const uint32_t produced = uint32_t(out - window);
         if (distance > produced) {
+            if (distance > produced + history) {
+                ok = false;
+                break;
+            }
             // The source starts in the previous block, which fills the rest of the window.
             const uint32_t n = std::min(length, distance - produced);
-            std::memmove(out, out - distance + kWindowSize, n);
+            CopyMatch(out, out - distance + kWindowSize, n, limit);
             out += n;
             length -= n;
             if (length == 0) continue;
         }
-        CopyMatch(out, out - distance, length);
+        CopyMatch(out, out - distance, length, limit);
         out += length;
     }
 

@@ -30,11 +30,6 @@ int CWinApp::ExitInstance()
     return 0;
 }
 
-HICON CWinApp::LoadIcon(UINT id) const
-{
-    return LoadIconA(nullptr, MAKEINTRESOURCEA(WORD(id)));
-}
-
 CWinApp* AfxGetApp()
 {
     return g_pApp;

@@ -18,8 +18,6 @@ public:
     virtual BOOL InitInstance();
     virtual int ExitInstance();
 
-    HICON LoadIcon(UINT id) const;
-
     CWnd* m_pMainWnd = nullptr;
 };
 

@@ -40,7 +40,6 @@ constexpr UINT SC_RESTORE = 0xF120;
 constexpr int IDOK = 1;
 constexpr int IDCANCEL = 2;
 constexpr UINT MB_OK = 0x0;
-constexpr UINT MB_ICONEXCLAMATION = 0x30;
 
 // SetIcon, menus, system metrics (ShowWindow's SW_ values come with the platform types).
 constexpr int ICON_SMALL = 0;

@@ -219,11 +219,6 @@ HICON CWnd::SetIcon(HICON icon, BOOL bigIcon)
     return previous;
 }
 
-HICON CWnd::GetIcon(BOOL bigIcon) const
-{
-    return bigIcon ? m_hBigIcon : m_hSmallIcon;
-}
-
 BOOL CWnd::IsIconic() const
 {
     return m_pView && m_pView->minimized;

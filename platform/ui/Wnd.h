@@ -121,7 +121,6 @@ public:
     // The window's system menu, or null when its style has none.
     CMenu* GetSystemMenu(BOOL revert);
     HICON SetIcon(HICON icon, BOOL bigIcon);
-    HICON GetIcon(BOOL bigIcon) const;
     BOOL IsIconic() const;
     void GetClientRect(RECT* rect) const;
 

@@ -19,7 +19,7 @@ int WindowNumber(int i)
 bool WindowOpens(int number)
 {
     const std::string title = "WaitForUpdateResultWnd" + std::to_string(number);
-    for (int i = 0; i < 500; ++i) {
+    for (int i = 0; i < 2000; ++i) {
         if (win::FindWindowA(nullptr, title.c_str()))
             return true;
         usleep(10000);
@@ -57,12 +57,12 @@ TEST_F(AutoModeTest, WaitingWindowReceivesTheResult)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ChildProcess waitwnd({BinPath("waitwnd"), "-t", "20", std::to_string(c.number)});
+        ChildProcess waitwnd({BinPath("waitwnd"), "-t", "60", std::to_string(c.number)});
         ASSERT_TRUE(WindowOpens(c.number));
         ChildProcess update({BinPath("Update"), "^" + std::to_string(c.number) + c.fieldsAfterNumber},
                             {"KORVANE_UI=quiet", std::string("KORVANE_FAULTS=") + kStepsSucceed + c.faults});
-        EXPECT_EQ(update.Wait(10000), 0);
-        EXPECT_EQ(waitwnd.Wait(10000), std::string(c.wParam) == "0" ? 0 : 1);
+        EXPECT_EQ(update.Wait(20000), 0);
+        EXPECT_EQ(waitwnd.Wait(20000), std::string(c.wParam) == "0" ? 0 : 1);
         EXPECT_EQ(waitwnd.Stdout(), "message=8071 wParam=" + std::string(c.wParam) + " lParam=0\n");
         EXPECT_EQ(update.Stderr(), c.box);
         EXPECT_EQ(update.Stdout(), "");
@@ -81,7 +81,7 @@ TEST_F(AutoModeTest, EndsByItselfWithoutTerminalDisplayOrWindow)
         for (const char* line : commandLines) {
             SCOPED_TRACE(std::string(ui) + " " + line);
             ChildProcess update({BinPath("Update"), line}, {ui, "DISPLAY=", "WAYLAND_DISPLAY="});
-            EXPECT_EQ(update.Wait(5000), 0);
+            EXPECT_EQ(update.Wait(20000), 0);
         }
     }
 }
@@ -89,7 +89,7 @@ TEST_F(AutoModeTest, EndsByItselfWithoutTerminalDisplayOrWindow)
 TEST_F(AutoModeTest, InteractiveRunWithoutTerminalSaysWhyItEnds)
 {
     ChildProcess update({BinPath("Update"), "^-1^Game^Patch_7.cab^"}, {"KORVANE_UI=quiet"});
-    EXPECT_EQ(update.Wait(5000), 0);
+    EXPECT_EQ(update.Wait(20000), 0);
     EXPECT_EQ(update.Stderr(), "Korvane更新程序: no terminal to answer this dialog; it is cancelled\n");
 }
 

@@ -57,12 +57,12 @@ constexpr const char* kFailed = "Korvane升级失败！";
 TEST_F(InteractiveModeTest, RefusedWhileTheClientRunsThenUpdatesAndRestartsIt)
 {
     ChildProcess holder({BinPath("holdmutex"), "Korvane.Update"});
-    ASSERT_TRUE(holder.WaitForOutput("held", 5000));
+    ASSERT_TRUE(holder.WaitForOutput("held", 20000));
     ChildProcess update = StartUpdate();
-    ASSERT_TRUE(update.WaitForOutput(kPrompt, 5000));
+    ASSERT_TRUE(update.WaitForOutput(kPrompt, 20000));
 
     update.Write("\n");  // confirm: refused
-    ASSERT_TRUE(update.WaitForOutput(kRefusal, 5000));
+    ASSERT_TRUE(update.WaitForOutput(kRefusal, 20000));
     update.Write("\n");  // dismiss the box
     usleep(100000);
     EXPECT_EQ(update.Stdout().find(kStarting), std::string::npos);
@@ -70,8 +70,8 @@ TEST_F(InteractiveModeTest, RefusedWhileTheClientRunsThenUpdatesAndRestartsIt)
 
     holder.Terminate();
     update.Write("\n");  // confirm again: the run
-    EXPECT_EQ(update.Wait(10000), 0);
-    ASSERT_TRUE(ClientStarted(5000));
+    EXPECT_EQ(update.Wait(20000), 0);
+    ASSERT_TRUE(ClientStarted(20000));
     EXPECT_EQ(ReadFile(client / "started"), "args=0:\n" + client.path() + "\n");
 
     const std::string shown = update.Stdout();
@@ -87,9 +87,9 @@ TEST_F(InteractiveModeTest, RefusedWhileTheClientRunsThenUpdatesAndRestartsIt)
 TEST_F(InteractiveModeTest, FailedRunShowsFailureAndStartsNothing)
 {
     ChildProcess update = StartUpdate("step:BackupTargets:-1");
-    ASSERT_TRUE(update.WaitForOutput(kPrompt, 5000));
+    ASSERT_TRUE(update.WaitForOutput(kPrompt, 20000));
     update.Write("\n");
-    EXPECT_EQ(update.Wait(10000), 0);
+    EXPECT_EQ(update.Wait(20000), 0);
     EXPECT_NE(update.Stdout().find(kFailed), std::string::npos);
     EXPECT_EQ(update.Stdout().find(kSucceeded), std::string::npos);
     EXPECT_FALSE(ClientStarted(300));
@@ -100,10 +100,10 @@ TEST_F(InteractiveModeTest, CancellingRunsNothing)
     for (const char* input : {"\x1b", ""}) {  // Esc, or the end of input
         SCOPED_TRACE(int(*input));
         ChildProcess update = StartUpdate();
-        ASSERT_TRUE(update.WaitForOutput(kPrompt, 5000));
+        ASSERT_TRUE(update.WaitForOutput(kPrompt, 20000));
         update.Write(input);
         update.CloseInput();
-        EXPECT_EQ(update.Wait(5000), 0);
+        EXPECT_EQ(update.Wait(20000), 0);
         EXPECT_EQ(update.Stdout().find(kStarting), std::string::npos);
         EXPECT_FALSE(ClientStarted(300));
     }
@@ -112,13 +112,13 @@ TEST_F(InteractiveModeTest, CancellingRunsNothing)
 TEST_F(InteractiveModeTest, AboutBoxFromTheSystemMenuKey)
 {
     ChildProcess update = StartUpdate();
-    ASSERT_TRUE(update.WaitForOutput(kPrompt, 5000));
+    ASSERT_TRUE(update.WaitForOutput(kPrompt, 20000));
     update.Write("a");
-    ASSERT_TRUE(update.WaitForOutput("Update 1.0 版", 5000));
+    ASSERT_TRUE(update.WaitForOutput("Update 1.0 版", 20000));
     EXPECT_NE(update.Stdout().find("== 关于 Update =="), std::string::npos);
     update.Write("\n");    // its OK button
     update.Write("\x1b");  // then cancel the update dialog
-    EXPECT_EQ(update.Wait(5000), 0);
+    EXPECT_EQ(update.Wait(20000), 0);
     EXPECT_EQ(update.Stdout().find(kStarting), std::string::npos);
 }
 

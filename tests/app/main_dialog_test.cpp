@@ -37,7 +37,7 @@ protected:
     static bool WindowOpens(int number)
     {
         const std::string title = "WaitForUpdateResultWnd" + std::to_string(number);
-        for (int i = 0; i < 500; ++i) {
+        for (int i = 0; i < 2000; ++i) {
             if (FindWindowA(nullptr, title.c_str()))
                 return true;
             usleep(10000);
@@ -183,13 +183,13 @@ TEST_F(MainDialogTest, AutomaticModeReportsToTheWaitingWindow)
         SCOPED_TRACE(c.number);
         faults::Reset();
         ASSERT_TRUE(faults::AddRules((std::string(kStepsSucceed) + c.rules).c_str()));
-        ChildProcess waitwnd({BinPath("waitwnd"), "-t", "20", std::to_string(c.number)});
+        ChildProcess waitwnd({BinPath("waitwnd"), "-t", "60", std::to_string(c.number)});
         ASSERT_TRUE(WindowOpens(c.number));
         ScopedRecordingBackend local;
         g_nWaitWnd = c.number;
         TestDlg dlg;
         EXPECT_EQ(dlg.DoModal(), IDOK);
-        EXPECT_EQ(waitwnd.Wait(5000), std::string(c.wParam) == "0" ? 0 : 1);
+        EXPECT_EQ(waitwnd.Wait(20000), std::string(c.wParam) == "0" ? 0 : 1);
         EXPECT_EQ(waitwnd.Stdout(), "message=8071 wParam=" + std::string(c.wParam) + " lParam=0\n");
         // The run happened inside the initialisation: the dialog was never drawn and no
         // client was started.
@@ -212,7 +212,7 @@ TEST_F(MainDialogTest, AutomaticModeWithoutWindowEndsQuietly)
 TEST_F(MainDialogTest, ConfirmIsRefusedWhileTheClientHoldsTheMutex)
 {
     ChildProcess holder({BinPath("holdmutex"), "Korvane.Update"});
-    ASSERT_TRUE(holder.WaitForOutput("held", 5000));
+    ASSERT_TRUE(holder.WaitForOutput("held", 20000));
     ASSERT_TRUE(faults::AddRules("step:ReplaceFiles:-1"));  // a failing run starts nothing
     std::vector<bool> buttonVisibleAtBox;
     TestDlg dlg;

@@ -45,7 +45,8 @@ public:
     Decoder()
     {
         uint32_t max = kWindow, cbIn = 0;
-        EXPECT_EQ(MDICreateDecompression(&max, CountingAlloc, CountingFree, &cbIn, &handle_), MDI_ERROR_NO_ERROR);
+        EXPECT_EQ(MDICreateDecompression(&max, CountingAlloc, CountingFree, &cbIn, &handle_),
+                  MDI_ERROR_NO_ERROR);
     }
     ~Decoder() { EXPECT_EQ(MDIDestroyDecompression(handle_), MDI_ERROR_NO_ERROR); }
     Decoder(const Decoder&) = delete;
@@ -109,9 +110,11 @@ constexpr unsigned kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  
                                       31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
 constexpr unsigned kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
                                        2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-constexpr unsigned kDistBase[30] = {1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,    65,    97,    129,
-                                    193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-constexpr unsigned kDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+constexpr unsigned kDistBase[30] = {1,    2,    3,    4,    5,    7,    9,    13,    17,    25,
+                                    33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
+                                    1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+constexpr unsigned kDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
+                                     6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 
 unsigned SymbolFor(const unsigned* base, size_t n, unsigned value)
 {
@@ -124,7 +127,9 @@ unsigned SymbolFor(const unsigned* base, size_t n, unsigned value)
 // with the history the stream may refer to; Output() leaves that part out.
 class DeflateWriter {
 public:
-    explicit DeflateWriter(Bytes history = {}) : expected_(std::move(history)), historySize_(expected_.size()) {}
+    explicit DeflateWriter(Bytes history = {}) : expected_(std::move(history)), historySize_(expected_.size())
+    {
+    }
 
     DeflateWriter& Bits(uint32_t value, unsigned n)
     {
@@ -154,7 +159,12 @@ public:
     }
     DeflateWriter& Stored(const Bytes& data, bool final)
     {
-        Bits(final, 1).Bits(0, 2).Align().Bits(uint32_t(data.size()), 16).Bits(~uint32_t(data.size()), 16).Raw(data);
+        Bits(final, 1)
+            .Bits(0, 2)
+            .Align()
+            .Bits(uint32_t(data.size()), 16)
+            .Bits(~uint32_t(data.size()), 16)
+            .Raw(data);
         expected_.insert(expected_.end(), data.begin(), data.end());
         return *this;
     }
@@ -177,9 +187,11 @@ public:
     // A dynamic header as given: the fields, the code-length code (by symbol) and the
     // code-length symbols with their extra bits. The codes it declares are used afterwards.
     DeflateWriter& DynamicRaw(bool final, unsigned hlitField, unsigned hdistField,
-                              const std::array<uint8_t, 19>& cl, const std::vector<std::pair<unsigned, unsigned>>& seq)
+                              const std::array<uint8_t, 19>& cl,
+                              const std::vector<std::pair<unsigned, unsigned>>& seq)
     {
-        static constexpr uint8_t kOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+        static constexpr uint8_t kOrder[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
+                                               11, 4,  12, 3, 13, 2, 14, 1, 15};
         unsigned hclen = 19;
         while (hclen > 4 && cl[kOrder[hclen - 1]] == 0) --hclen;
         Bits(final, 1).Bits(2, 2).Bits(hlitField, 5).Bits(hdistField, 5).Bits(hclen - 4, 4);
@@ -188,10 +200,15 @@ public:
         std::vector<uint8_t> lengths;
         for (auto [sym, extra] : seq) {
             Code(clCode, sym);
-            if (sym < 16) lengths.push_back(uint8_t(sym));
-            else if (sym == 16) Bits(extra, 2), lengths.insert(lengths.end(), extra + 3, lengths.empty() ? 0 : lengths.back());
-            else if (sym == 17) Bits(extra, 3), lengths.insert(lengths.end(), extra + 3, 0);
-            else Bits(extra, 7), lengths.insert(lengths.end(), extra + 11, 0);
+            if (sym < 16)
+                lengths.push_back(uint8_t(sym));
+            else if (sym == 16)
+                Bits(extra, 2),
+                    lengths.insert(lengths.end(), extra + 3, lengths.empty() ? 0 : lengths.back());
+            else if (sym == 17)
+                Bits(extra, 3), lengths.insert(lengths.end(), extra + 3, 0);
+            else
+                Bits(extra, 7), lengths.insert(lengths.end(), extra + 11, 0);
         }
         const size_t hlit = hlitField + 257;
         if (lengths.size() >= hlit) {
@@ -253,7 +270,10 @@ Bytes Pattern(size_t n, uint64_t seed)
 }
 
 // A folder's first block, filling the whole window with stored bytes.
-Bytes FullStoredBlock(const Bytes& data) { return DeflateWriter().Stored(data, true).Block(); }
+Bytes FullStoredBlock(const Bytes& data)
+{
+    return DeflateWriter().Stored(data, true).Block();
+}
 
 TEST(MszipCreate, SizeQueryKeepsTheBlockMaximumWithinTheWindow)
 {
@@ -273,7 +293,8 @@ TEST(MszipCreate, FailedAllocationLeavesNothingBehind)
         g_refuse = refuse;
         uint32_t max = kWindow, cbIn = 0;
         MDI_HANDLE h = &max;
-        EXPECT_EQ(MDICreateDecompression(&max, CountingAlloc, CountingFree, &cbIn, &h), MDI_ERROR_NOT_ENOUGH_MEMORY);
+        EXPECT_EQ(MDICreateDecompression(&max, CountingAlloc, CountingFree, &cbIn, &h),
+                  MDI_ERROR_NOT_ENOUGH_MEMORY);
         EXPECT_EQ(h, nullptr);
         EXPECT_EQ(g_live, 0);
     }
@@ -282,7 +303,10 @@ TEST(MszipCreate, FailedAllocationLeavesNothingBehind)
 
 // Frees nothing, so that a destroyed handle can still be looked at.
 std::vector<void*> g_kept;
-void KeepingFree(void* p) { g_kept.push_back(p); }
+void KeepingFree(void* p)
+{
+    g_kept.push_back(p);
+}
 
 TEST(MszipHandle, OnlyALiveDecoderIsServed)
 {
@@ -297,7 +321,8 @@ TEST(MszipHandle, OnlyALiveDecoderIsServed)
     Bytes out(kWindow);
     uint32_t size = kWindow;
     for (MDI_HANDLE bad : {h, MDI_HANDLE(nullptr)}) {
-        EXPECT_EQ(MDIDecompress(bad, block.data(), uint32_t(block.size()), out.data(), &size), MDI_ERROR_BAD_PARAMETERS);
+        EXPECT_EQ(MDIDecompress(bad, block.data(), uint32_t(block.size()), out.data(), &size),
+                  MDI_ERROR_BAD_PARAMETERS);
         EXPECT_EQ(MDIResetDecompression(bad), MDI_ERROR_BAD_PARAMETERS);
         EXPECT_EQ(MDIDestroyDecompression(bad), MDI_ERROR_BAD_PARAMETERS);
     }
@@ -315,13 +340,18 @@ TEST(MszipDecompress, DecodesZlibFoldersBlockByBlock)
         {"random", mszip_blocks::MakeRandom(size)},
         {"zeros", Bytes(size, 0)},
     };
-    const std::pair<int, int> settings[] = {{0, Z_DEFAULT_STRATEGY}, {1, Z_DEFAULT_STRATEGY}, {6, Z_DEFAULT_STRATEGY},
-                                            {9, Z_DEFAULT_STRATEGY}, {6, Z_FIXED},            {6, Z_HUFFMAN_ONLY},
+    const std::pair<int, int> settings[] = {{0, Z_DEFAULT_STRATEGY},
+                                            {1, Z_DEFAULT_STRATEGY},
+                                            {6, Z_DEFAULT_STRATEGY},
+                                            {9, Z_DEFAULT_STRATEGY},
+                                            {6, Z_FIXED},
+                                            {6, Z_HUFFMAN_ONLY},
                                             {6, Z_RLE}};
     Decoder dec;  // one decoder for every folder, reset between them
     for (const auto& [name, data] : inputs) {
         for (auto [level, strategy] : settings) {
-            SCOPED_TRACE(std::string(name) + " level " + std::to_string(level) + " strategy " + std::to_string(strategy));
+            SCOPED_TRACE(std::string(name) + " level " + std::to_string(level) + " strategy " +
+                         std::to_string(strategy));
             ASSERT_EQ(dec.Reset(), MDI_ERROR_NO_ERROR);
             Bytes decoded;
             for (const Bytes& block : mszip_blocks::Compress(data, level, strategy)) {
@@ -419,13 +449,15 @@ TEST(MszipDecompress, UnusualButValidStreams)
     };
     std::vector<Case> cases;
     // An empty stored block (LEN 0, NLEN 0xFFFF) produces nothing.
-    cases.push_back({"empty stored block", DeflateWriter().Stored({}, false).Fixed(true).Literals("after").End()});
+    cases.push_back(
+        {"empty stored block", DeflateWriter().Stored({}, false).Fixed(true).Literals("after").End()});
     // The first code-length symbol is 16: it repeats the length 0 for literals 0-2.
-    cases.push_back({"first code length repeats",
-                     DeflateWriter()
-                         .DynamicRaw(true, 0, 0, cl16, {{16, 0}, {18, 51}, {1, 0}, {18, 127}, {18, 41}, {1, 0}, {0, 0}})
-                         .Literals("AAAA")
-                         .End()});
+    cases.push_back(
+        {"first code length repeats",
+         DeflateWriter()
+             .DynamicRaw(true, 0, 0, cl16, {{16, 0}, {18, 51}, {1, 0}, {18, 127}, {18, 41}, {1, 0}, {0, 0}})
+             .Literals("AAAA")
+             .End()});
     // A distance code of a single 1-bit code is accepted.
     std::vector<uint8_t> lit(257, 0);
     lit['a'] = lit['b'] = 2;
@@ -433,14 +465,31 @@ TEST(MszipDecompress, UnusualButValidStreams)
     lit.push_back(2);  // length symbol 257: a match of 3
     std::vector<uint8_t> oneDistance(30, 0);
     oneDistance[0] = 1;
-    cases.push_back({"single 1-bit distance code", DeflateWriter().Dynamic(true, lit, oneDistance).Literals("ab").Match(3, 1).Literals("ba").End()});
+    cases.push_back(
+        {"single 1-bit distance code",
+         DeflateWriter().Dynamic(true, lit, oneDistance).Literals("ab").Match(3, 1).Literals("ba").End()});
     // Runs and short overlapping periods.
-    cases.push_back({"overlapping matches", DeflateWriter().Fixed(true).Literals("xyz").Match(20, 3).Match(9, 1).Match(40, 7).Match(258, 25).End()});
+    cases.push_back({"overlapping matches", DeflateWriter()
+                                                .Fixed(true)
+                                                .Literals("xyz")
+                                                .Match(20, 3)
+                                                .Match(9, 1)
+                                                .Match(40, 7)
+                                                .Match(258, 25)
+                                                .End()});
     // Bytes after the final block are ignored.
-    cases.push_back({"trailing bytes", DeflateWriter().Fixed(true).Literals("end").End().Raw({1, 2, 3, 4, 5})});
+    cases.push_back(
+        {"trailing bytes", DeflateWriter().Fixed(true).Literals("end").End().Raw({1, 2, 3, 4, 5})});
     // Several blocks of all three kinds in one.
-    cases.push_back({"mixed blocks", DeflateWriter().Fixed(false).Literals("one").End().Stored({'t', 'w', 'o'}, false)
-                                         .Dynamic(true, lit, oneDistance).Literals("ab").Match(3, 1).End()});
+    cases.push_back({"mixed blocks", DeflateWriter()
+                                         .Fixed(false)
+                                         .Literals("one")
+                                         .End()
+                                         .Stored({'t', 'w', 'o'}, false)
+                                         .Dynamic(true, lit, oneDistance)
+                                         .Literals("ab")
+                                         .Match(3, 1)
+                                         .End()});
     for (auto& c : cases) {
         SCOPED_TRACE(c.name);
         Decoder dec;
@@ -475,12 +524,19 @@ TEST(MszipDecompress, MalformedBlocksFail)
         {"HDIST 31", DeflateWriter().Bits(1, 1).Bits(2, 2).Bits(0, 5).Bits(30, 5).Bits(0, 4).Block()},
         // 'a' and end-of-block get 1 bit each; the last repeat asks for 3 zeros where 1 is left.
         {"repeat past the lengths",
-         DeflateWriter().DynamicRaw(true, 0, 0, cl, {{18, 86}, {1, 0}, {18, 127}, {18, 9}, {1, 0}, {17, 0}}).Literals("aa").End().Block()},
-        {"incomplete literal code", DeflateWriter().Dynamic(true, twoOfLengthTwo, {1}).Literals("a").End().Block()},
+         DeflateWriter()
+             .DynamicRaw(true, 0, 0, cl, {{18, 86}, {1, 0}, {18, 127}, {18, 9}, {1, 0}, {17, 0}})
+             .Literals("aa")
+             .End()
+             .Block()},
+        {"incomplete literal code",
+         DeflateWriter().Dynamic(true, twoOfLengthTwo, {1}).Literals("a").End().Block()},
         {"over-subscribed literal code", DeflateWriter().Dynamic(true, oversubscribed, {1}).Block()},
         {"no distance code", DeflateWriter().Dynamic(true, valid, {0}).Literals("a").Symbol(257).Block()},
-        {"fixed distance 30", DeflateWriter().Fixed(true).Literals("abc").Symbol(257).DistanceSymbol(30).Block()},
-        {"fixed distance 31", DeflateWriter().Fixed(true).Literals("abc").Symbol(257).DistanceSymbol(31).Block()},
+        {"fixed distance 30",
+         DeflateWriter().Fixed(true).Literals("abc").Symbol(257).DistanceSymbol(30).Block()},
+        {"fixed distance 31",
+         DeflateWriter().Fixed(true).Literals("abc").Symbol(257).DistanceSymbol(31).Block()},
         {"fixed length 286", DeflateWriter().Fixed(true).Literals("abc").Symbol(286).Block()},
         {"fixed length 287", DeflateWriter().Fixed(true).Literals("abc").Symbol(287).Block()},
         {"data cut before the end of block", DeflateWriter().Fixed(true).Literals("abcdefgh").Block()},
@@ -507,9 +563,21 @@ TEST(MszipDecompress, InputLimitIsTheBlockMaximumPlusTwelve)
 // distance entries (root 6 bits). Every symbol of both codes is used once.
 TEST(MszipTables, WorstCaseCodeSetsFit)
 {
-    const auto lit = LengthsFromCounts({{1, 1}, {2, 1}, {10, 233}, {11, 45}, {12, 1}, {13, 1}, {14, 1}, {15, 2}}, 285);
-    const auto dist = LengthsFromCounts({{1, 1}, {2, 1}, {3, 1}, {7, 13}, {8, 5}, {9, 1}, {10, 1}, {11, 1}, {12, 1},
-                                         {13, 1}, {14, 1}, {15, 2}}, 29);
+    const auto lit =
+        LengthsFromCounts({{1, 1}, {2, 1}, {10, 233}, {11, 45}, {12, 1}, {13, 1}, {14, 1}, {15, 2}}, 285);
+    const auto dist = LengthsFromCounts({{1, 1},
+                                         {2, 1},
+                                         {3, 1},
+                                         {7, 13},
+                                         {8, 5},
+                                         {9, 1},
+                                         {10, 1},
+                                         {11, 1},
+                                         {12, 1},
+                                         {13, 1},
+                                         {14, 1},
+                                         {15, 2}},
+                                        29);
     DeflateWriter w;
     w.Dynamic(true, lit, dist);
     for (unsigned i = 0; i < 17000; ++i) w.Literal(uint8_t(i * 7));

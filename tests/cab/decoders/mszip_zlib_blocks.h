@@ -19,7 +19,8 @@ inline std::vector<std::vector<uint8_t>> Compress(const std::vector<uint8_t>& da
     z_stream z{};
     // memLevel 9 keeps incompressible data to at most two stored blocks per 32 KB, so a block
     // stays within the decoder's input limit of 32780 bytes.
-    if (deflateInit2(&z, level, Z_DEFLATED, -15, 9, strategy) != Z_OK) throw std::runtime_error("deflateInit2");
+    if (deflateInit2(&z, level, Z_DEFLATED, -15, 9, strategy) != Z_OK)
+        throw std::runtime_error("deflateInit2");
     std::vector<std::vector<uint8_t>> blocks;
     for (size_t at = 0; at < data.size(); at += kBlockSize) {
         const size_t n = std::min(kBlockSize, data.size() - at);
