@@ -5,16 +5,11 @@
 namespace win::detail {
 
 DWORD ErrorFromErrno(int error);
-// Sets the last error from errno and returns `result`, for one-line failure returns.
-template <class T>
-T FailWithErrno(T result);
-// Sets the last error and errno to match and returns `result`.
-template <class T>
-T FailWith(DWORD error, T result);
-
 void SetLastErrorFromErrno();
+// Sets the last error and errno to match.
 void SetErrorAndErrno(DWORD error);
 
+// One-line failure returns: set the last error (from errno, or as given) and return `result`.
 template <class T>
 T FailWithErrno(T result) {
     SetLastErrorFromErrno();

@@ -87,7 +87,7 @@ UINT GetSystemDirectoryA(LPSTR buffer, UINT size) {
 DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size) {
     if (faults::Enter("GetEnvironmentVariableA")) return 0;
     const char* value = name ? host::Get().getenv(Cp936ToUtf8(name).c_str()) : nullptr;
-    if (!value) return detail::FailWith<DWORD>(203 /* ERROR_ENVVAR_NOT_FOUND */, 0);
+    if (!value) return detail::FailWith<DWORD>(ERROR_ENVVAR_NOT_FOUND, 0);
     return CopyOrNeeded(Utf8ToCp936(value), buffer, size);
 }
 
