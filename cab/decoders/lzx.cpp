@@ -64,9 +64,13 @@ struct BitReader {
     {
         buf <<= n;
         reserve -= n;
-        while (reserve <= 0) {
+        if (reserve <= 0) {
             buf |= Word() << -reserve;
             reserve += 16;
+            if (reserve <= 0) {  // only after removing 17 bits
+                buf |= Word() << -reserve;
+                reserve += 16;
+            }
         }
     }
     uint32_t Read(int n)  // 1 <= n <= 17
@@ -345,6 +349,8 @@ bool DecodeRun(LZXState& s, uint32_t stop, uint32_t end)
     const uint32_t size = s.windowSize, mask = s.windowMask;
     const bool filled = s.windowFilled != 0;
     const int mainSymbols = s.MainSymbols();
+    const int16_t* const mainTable = s.mainTable;
+    const int16_t(*const mainNodes)[2] = s.mainNodes;
     uint32_t wp = static_cast<uint32_t>(s.windowPosition);
     bool ok = true;
 
@@ -353,7 +359,7 @@ bool DecodeRun(LZXState& s, uint32_t stop, uint32_t end)
             ok = false;
             break;
         }
-        int sym = DecodeSymbol<kMainBits>(br, s.mainTable, s.mainNodes, mainSymbols);
+        int sym = DecodeSymbol<kMainBits>(br, mainTable, mainNodes, mainSymbols);
         if (sym < kNumChars) {
             window[wp] = static_cast<uint8_t>(sym);
             if constexpr (kMirror)

@@ -380,7 +380,10 @@ public:
             ApplyE8(data.data(), size);
         data_ = data.data();
         size_ = size;
-        MatchFinder finder(data_, size, windowSize_, options_.chainDepth);
+        // Chains of a large window mostly miss the cache: fewer candidates keep it fast.
+        const int depth = options_.chainDepth > 0 ? options_.chainDepth
+                          : options_.windowBits <= 17 ? 48 : 16;
+        MatchFinder finder(data_, size, windowSize_, depth);
         finder_ = &finder;
         FrameSink sink(size);
         sink_ = &sink;

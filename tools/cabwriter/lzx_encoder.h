@@ -24,7 +24,7 @@ struct LzxOptions {
     Blocks blocks = Blocks::Best;
     std::vector<uint32_t> blockSizes = {1u << 17};  // bytes per block, used in turn
     bool emptyBlocks = false;          // precede every block with one of size 0 (tests)
-    int chainDepth = 48;               // match candidates examined per position
+    int chainDepth = 0;                // match candidates per position; 0: by window size
 };
 
 std::unique_ptr<FolderEncoder> MakeLzxEncoder(const LzxOptions& options);
