@@ -29,6 +29,9 @@ public:
     int ReplaceFiles();
     int RegisterComponents();
 
+    // Creates the folders of a file's path as needed; TRUE when its folder exists.
+    win::BOOL EnsureParentFolder(const char* path);
+
     char m_szSystemDir[win::MAX_PATH];  // system folder, no trailing backslash
     CIniFile m_ini;                     // the update manifest
     std::int32_t m_tStart;              // construction time, seconds since 1970 (UTC)

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/window.h"
+#include "support/ForcedSteps.h"
 #include "support/ChildProcess.h"
 
 namespace {
@@ -59,7 +60,7 @@ TEST_F(AutoModeTest, WaitingWindowReceivesTheResult)
         ChildProcess waitwnd({BinPath("waitwnd"), "-t", "60", std::to_string(c.number)});
         ASSERT_TRUE(WindowOpens(c.number));
         ChildProcess update({BinPath("Update"), "^" + std::to_string(c.number) + c.fieldsAfterNumber},
-                            {"KORVANE_UI=quiet", std::string("KORVANE_FAULTS=") + c.faults});
+                            {"KORVANE_UI=quiet", std::string("KORVANE_FAULTS=") + kStepsSucceed + c.faults});
         EXPECT_EQ(update.Wait(20000), 0);
         EXPECT_EQ(waitwnd.Wait(20000), std::string(c.wParam) == "0" ? 0 : 1);
         EXPECT_EQ(waitwnd.Stdout(), "message=8071 wParam=" + std::string(c.wParam) + " lParam=0\n");

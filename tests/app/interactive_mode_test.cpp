@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 
+#include "support/ForcedSteps.h"
 #include "support/ChildProcess.h"
 
 namespace {
@@ -30,7 +31,7 @@ protected:
     ChildProcess StartUpdate(const std::string& faults = "")
     {
         return ChildProcess({client / "Update", "^-1^Game^Patch_7.cab^"},
-                            {"KORVANE_UI=terminal", "KORVANE_FAULTS=" + faults}, client.path(),
+                            {"KORVANE_UI=terminal", "KORVANE_FAULTS=" + std::string(kStepsSucceed) + faults}, client.path(),
                             true);
     }
 

@@ -8,6 +8,7 @@
 #include "app/UpdateDlg.h"
 #include "platform/win.h"
 #include "platform/faults.h"
+#include "support/ForcedSteps.h"
 #include "support/ChildProcess.h"
 #include "support/RecordingBackend.h"
 
@@ -26,6 +27,7 @@ protected:
     {
         UsePrivateRuntimeFolder();
         faults::Reset();
+        faults::AddRules(kStepsSucceed);
         g_nWaitWnd = -1;
         g_strTargetDir = "C:\\Client\\";
     }
@@ -152,9 +154,7 @@ TEST_F(MainDialogTest, RunStopsAtTheFirstFailingStep)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rules);
         faults::Reset();
-        if (*c.rules) {
-            ASSERT_TRUE(faults::AddRules(c.rules));
-        }
+        ASSERT_TRUE(faults::AddRules((std::string(kStepsSucceed) + c.rules).c_str()));
         ScopedRecordingBackend local;
         TestDlg dlg;
         EXPECT_EQ(dlg.RunUpdate(), c.result);
@@ -182,9 +182,7 @@ TEST_F(MainDialogTest, AutomaticModeReportsToTheWaitingWindow)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.number);
         faults::Reset();
-        if (*c.rules) {
-            ASSERT_TRUE(faults::AddRules(c.rules));
-        }
+        ASSERT_TRUE(faults::AddRules((std::string(kStepsSucceed) + c.rules).c_str()));
         ChildProcess waitwnd({BinPath("waitwnd"), "-t", "60", std::to_string(c.number)});
         ASSERT_TRUE(WindowOpens(c.number));
         ScopedRecordingBackend local;
