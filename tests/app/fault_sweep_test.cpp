@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -22,7 +23,7 @@ using State = UpdateSandbox::State;
 // Large enough that the package spans several data blocks.
 constexpr std::size_t kPayload = 40000;
 // Calls tried between the edges when not sweeping fully.
-constexpr unsigned long kSpread = 80;
+constexpr unsigned long kSpread = 60;
 constexpr unsigned long kEdge = 6;
 
 std::vector<unsigned long> Indices(unsigned long calls)
@@ -82,13 +83,23 @@ protected:
         return calls;
     }
 
-    void Report(const char* sweep, unsigned long calls, std::size_t runs,
-                std::chrono::steady_clock::time_point start,
-                const std::map<std::string, int>& classes)
+    // Tries every index of the sweep from a fresh start; `attempt` checks one and names the
+    // class of its outcome. Prints the figures and how often each class came up.
+    void Sweep(const char* sweep,
+               const std::function<std::string(unsigned long n, const std::string& where)>& attempt)
     {
+        const unsigned long calls = Prepare();
+        const auto start = std::chrono::steady_clock::now();
+        const std::vector<unsigned long> indices = Indices(calls);
+        std::map<std::string, int> classes;
+        for (unsigned long n : indices) {
+            m_box.Reset();
+            classes[attempt(n, "call " + std::to_string(n) + " of " + std::to_string(calls))]++;
+        }
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        std::printf("%s: %lu host calls, %zu indices run in %.1f s\n", sweep, calls, runs, seconds);
+        std::printf("%s: %lu host calls, %zu indices run in %.1f s\n", sweep, calls,
+                    indices.size(), seconds);
         for (const auto& [name, count] : classes)
             std::printf("  %-40s %d\n", name.c_str(), count);
     }
@@ -98,21 +109,14 @@ protected:
 
 TEST_F(FaultSweepTest, EveryFailingCallLeavesOldOrNewAndReportsWhich)
 {
-    const unsigned long calls = Prepare();
-    const auto start = std::chrono::steady_clock::now();
-    const std::vector<unsigned long> indices = Indices(calls);
-    std::map<std::string, int> classes;
-    for (unsigned long n : indices) {
-        m_box.Reset();
+    Sweep("fail sweep", [this](unsigned long n, const std::string& where) {
         const RunOutcome run = m_box.Run("any:*:" + std::to_string(n));
         const FolderState files = m_box.Client();
         const State state = m_box.Classify(files);
-        const std::string result = run.reported ? "wParam " + std::to_string(run.wParam) : "no result";
-        classes[result + ", " + StateName(state)]++;
-
-        SCOPED_TRACE("failing call " + std::to_string(n) + " of " + std::to_string(calls) +
-                     ": " + result + ", files " + StateName(state) + "\n" + m_box.Describe(files) +
-                     run.stderrText);
+        const std::string result =
+            run.reported ? "wParam " + std::to_string(run.wParam) : "no result";
+        SCOPED_TRACE("failing " + where + ": " + result + ", files " + StateName(state) + "\n" +
+                     m_box.Describe(files) + run.stderrText);
         EXPECT_GE(run.exitCode, 0);
         EXPECT_LT(run.exitCode, 128) << "the updater crashed";
         if (!run.reported) {
@@ -127,14 +131,47 @@ TEST_F(FaultSweepTest, EveryFailingCallLeavesOldOrNewAndReportsWhich)
             EXPECT_EQ(run.stderrText, "");
         } else {
             // Every old file restored; a failed copy keeps the new files that had no old one.
-            EXPECT_TRUE(state == State::Old || (state == State::OldWithNewFiles && run.wParam == -1));
+            EXPECT_TRUE(state == State::Old ||
+                        (state == State::OldWithNewFiles && run.wParam == -1));
         }
         // A failed run keeps the package for the next attempt.
         if (state == State::Old || state == State::OldWithNewFiles) {
             EXPECT_TRUE(m_box.PackageRemains());
         }
-    }
-    Report("fail sweep", calls, indices.size(), start, classes);
+        return result + ", " + StateName(state);
+    });
+}
+
+// The process ends abruptly at the N-th call. The next start's recovery alone (its own
+// update failed at once) leaves the files entirely old or entirely new; a normal run after
+// that leaves them entirely new.
+TEST_F(FaultSweepTest, EveryAbruptEndIsRecoveredByTheNextStart)
+{
+    Sweep("exit sweep", [this](unsigned long n, const std::string& where) {
+        {
+            const auto window = m_box.OpenWindow();
+            EXPECT_EQ(m_box.Start(Exit(n))->Wait(120000), 128 + SIGKILL) << where;
+        }
+        const FolderState interrupted = m_box.Client();
+        const RunOutcome recovery = m_box.Run("step:ExtractPackage:-1");
+        const FolderState recovered = m_box.Client();
+        const State recoveredState = m_box.Classify(recovered);
+        const bool packageLeft = m_box.PackageRemains();
+        const RunOutcome again = m_box.Run("");
+        const FolderState final = m_box.Client();
+        SCOPED_TRACE("process ended at " + where + "\nafter the end:\n" +
+                     m_box.Describe(interrupted) + "after the recovery (" +
+                     StateName(recoveredState) + "):\n" +
+                     m_box.Describe(recovered) + recovery.stderrText + "after a normal run:\n" +
+                     m_box.Describe(final) + again.stderrText);
+        EXPECT_LT(recovery.exitCode, 128);
+        EXPECT_TRUE(recoveredState == State::Old || recoveredState == State::New);
+        EXPECT_TRUE(final == m_box.NewState());
+        EXPECT_LT(again.exitCode, 128);
+        // Without its package (the interrupted run had finished) the run reports -1.
+        EXPECT_TRUE(again.reported && again.wParam == (packageLeft ? 0 : -1));
+        return std::string("recovered ") + StateName(recoveredState);
+    });
 }
 
 }  // namespace
