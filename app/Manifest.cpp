@@ -83,8 +83,9 @@ int CUpdateDlg::ReadManifest() {
         m_ini.GetInt(section, "RegFlag", &s.RegFlag, 0);
 
         // Refuse entries that would address something outside the two folders, name a
-        // folder, overflow the path fields or replace a file another entry replaces:
-        // backing up and restoring rely on one distinct target file per entry.
+        // folder or a device, hold a name Windows refuses or shortens, overflow the path
+        // fields or replace a file another entry replaces: backing up and restoring rely
+        // on one distinct target file per entry.
         bool valid = StaysBelow(s.FilePath, s.FileName) &&
                      Compose(s.FullPath, m_strExtractedDir.c_str(), s.FilePath, s.FileName);
         t = s;
