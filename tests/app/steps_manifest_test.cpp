@@ -54,6 +54,23 @@ TEST_F(ManifestTest, UnreadableManifestGivesOneWithoutMessage)
     EXPECT_TRUE(m_ui->boxes.empty());
 }
 
+// A manifest far larger than the format needs counts as unreadable, whatever it holds; up
+// to 4 MB it is read.
+TEST_F(ManifestTest, OversizedManifestCountsAsUnreadable)
+{
+    Unpacked({{"a.dll", "\\"}});
+    const std::string text = ManifestText({{"a.dll", "\\"}}) + "[Notes]\r\n";
+    const std::string filler = "; " + std::string(1022, '.') + "\r\n";
+    std::string large = text;
+    while (large.size() + filler.size() <= (4u << 20))
+        large += filler;
+    WriteManifest(large);
+    EXPECT_EQ(m_dlg.ReadManifest(), 0);
+    WriteManifest(large + filler);
+    EXPECT_EQ(m_dlg.ReadManifest(), 1);
+    EXPECT_TRUE(m_ui->boxes.empty());
+}
+
 TEST_F(ManifestTest, RefusesBadCountWithoutMessage)
 {
     Unpacked({{"a.dll", "\\"}});
