@@ -373,6 +373,12 @@ TEST_F(GtkWindowTest, InteractiveRunRefusedWhileTheClientRunsThenUpdates)
     const std::string window = FindWindow(kCaption);
     ASSERT_NE(window, "");
     Screenshot("update_dialog");
+    // Its own taskbar entry, and the icon in both sizes.
+    const std::string properties = X("xprop -id " + window);
+    EXPECT_EQ(properties.find("WM_TRANSIENT_FOR"), std::string::npos);
+    EXPECT_EQ(properties.find("SKIP_TASKBAR"), std::string::npos);
+    EXPECT_NE(properties.find("Icon (32 x 32)"), std::string::npos);
+    EXPECT_NE(properties.find("Icon (16 x 16)"), std::string::npos);
 
     std::vector<DialogLayout> layouts = Layouts(IDD_UPDATE_DIALOG);
     ASSERT_FALSE(layouts.empty());
@@ -400,9 +406,9 @@ TEST_F(GtkWindowTest, InteractiveRunRefusedWhileTheClientRunsThenUpdates)
     EXPECT_EQ(Count("visible", ""), 0);
     EXPECT_FALSE(std::filesystem::exists(client / "started"));
 
-    // Once the client has ended, the same button runs the update in the window.
+    // Once the client has ended, the same button (now with the keyboard) runs the update.
     holder.Terminate();
-    Click(window, button->rect);
+    Key(window, "Return");
     ReportLine success;
     ASSERT_TRUE(WaitForReport("text", "102 1001 " + std::string(kSucceeded), &success));
     Screenshot("update_succeeded");
@@ -446,6 +452,7 @@ TEST_F(GtkWindowTest, AboutBoxFromTheHeaderBarMenu)
     ASSERT_TRUE(WaitForReport("dialog", "100"));
     const std::string about = FindWindow("关于 Update");
     ASSERT_NE(about, "");
+    EXPECT_NE(X("xprop -id " + about + " WM_TRANSIENT_FOR").find("window id"), std::string::npos);
     Screenshot("about_box");
     const std::vector<DialogLayout> aboutLayouts = Layouts(IDD_ABOUTBOX);
     ASSERT_FALSE(aboutLayouts.empty());
