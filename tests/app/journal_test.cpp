@@ -10,6 +10,7 @@
 #include "app/UpdateFiles.h"
 #include "platform/faults.h"
 #include "platform/win.h"
+#include "support/ForcedSteps.h"
 #include "support/StepFixture.h"
 
 namespace {
@@ -287,6 +288,39 @@ TEST_F(JournalTest, UnusableJournalStopsTheRunUntouched)
         EXPECT_EQ(Snapshot(m_target), kOld);
         EXPECT_EQ(ReadFile(m_tmp / "Other/Victim.txt"), "victim");
     }
+}
+
+// In interactive mode a left-over journal is resolved only once the client has ended: not
+// while it holds its mutex.
+TEST(InteractiveJournalTest, ResolvedOnlyAfterTheClientEnded)
+{
+    UsePrivateRuntimeFolder();
+    TempDir client;
+    fs::copy_file(BinPath("Update"), client / "Update");
+    PutFile(client / "Main.exe", "half new");
+    PutFile(client / "Main.exe1000", "old main");
+    const std::string journal = client / "DownTemp/Patch_7.cab.journal";
+    PutFile(journal, "KorvaneUpdateJournal 1\ntarget\t" + WinPath(client.path()) +
+                         "\nfile\t1\tMain.exe\tMain.exe1000\nend\n");
+
+    ChildProcess holder({BinPath("holdmutex"), "Korvane.Update"});
+    ASSERT_TRUE(holder.WaitForOutput("held", 20000));
+    ChildProcess update({client / "Update", "^-1^Game^Patch_7.cab^"},
+                        {"KORVANE_UI=terminal", "KORVANE_FAULTS=" + std::string(kStepsSucceed)},
+                        client.path(), true);
+    ASSERT_TRUE(update.WaitForOutput("请您先关闭Korvane", 20000));
+    update.Write("\n");  // confirm: refused while the client runs
+    ASSERT_TRUE(update.WaitForOutput("请先关闭大厅才能进行自动安装！", 20000));
+    EXPECT_TRUE(fs::exists(journal));
+    EXPECT_EQ(ReadFile(client / "Main.exe"), "half new");
+
+    update.Write("\n");  // dismiss the box
+    holder.Terminate();
+    update.Write("\n");  // confirm again: the run
+    EXPECT_EQ(update.Wait(20000), 0) << update.Stderr();
+    EXPECT_EQ(ReadFile(client / "Main.exe"), "old main");
+    EXPECT_FALSE(fs::exists(client / "Main.exe1000"));
+    EXPECT_FALSE(fs::exists(journal));
 }
 
 }  // namespace
