@@ -113,9 +113,7 @@ public:
         }
 
         GtkWidget* label = gtk_label_new(text.c_str());
-        PangoAttrList* attributes = gtk::ChineseText(nullptr);
-        gtk_label_set_attributes(GTK_LABEL(label), attributes);
-        pango_attr_list_unref(attributes);
+        gtk::SetChineseText(GTK_LABEL(label), nullptr);
         gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
         gtk_label_set_line_wrap_mode(GTK_LABEL(label), PANGO_WRAP_WORD_CHAR);
         gtk_label_set_max_width_chars(GTK_LABEL(label), 60);
