@@ -125,6 +125,7 @@ public:
         // "确定": the OK button of a Chinese system's message boxes. Enter presses it; Esc
         // and the close box dismiss the box the same way.
         GtkWidget* ok = gtk_dialog_add_button(GTK_DIALOG(box), "确定", GTK_RESPONSE_OK);
+        g_object_set(ok, "margin", 8, nullptr);
         gtk_dialog_set_default_response(GTK_DIALOG(box), GTK_RESPONSE_OK);
         gtk_widget_grab_focus(ok);
 
