@@ -138,7 +138,8 @@ UpdateSandbox::UpdateSandbox(std::size_t payloadBytes, const std::string& binFol
     UsePrivateRuntimeFolder();
     fs::create_directories(m_client);
     fs::copy_file(m_bin + "/Update", m_client + "/Update");
-    PutFile(m_system + "/regsvr32.exe", "#!/bin/sh\necho \"$PWD|$*\" >> '" + m_system + "/regsvr32.log'\n");
+    PutFile(m_system + "/regsvr32.exe",
+            "#!/bin/sh\necho \"$PWD|$*\" >> '" + m_system + "/regsvr32.log'\n");
     chmod((m_system + "/regsvr32.exe").c_str(), 0755);
 
     // Replaced: a read-only file, a registered executable and a file in an existing
