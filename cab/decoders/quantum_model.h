@@ -1,7 +1,9 @@
 // Quantum slot tables and adaptive frequency models. Shared by the decoder and the writer's
 // encoder, which must adapt their models in exactly the same way.
 #pragma once
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 namespace quantum {
 
@@ -41,8 +43,8 @@ inline constexpr SlotTables kSlots = MakeSlotTables();
 // Symbols in model order (most frequent first after a reorder). cumFreq[i] is the sum of
 // the frequencies of entries i..n-1, so cumFreq[0] is the total and cumFreq[n] is 0. Every
 // frequency is at least 1, so the sums strictly decrease down to entry n; the entries past
-// n stay 0, which lets the search and the adaptation run over whole groups of eight.
-constexpr int kModelSpan = 72;
+// n stay 0, which lets the search and the adaptation run over whole words of four sums.
+constexpr int kModelSpan = 68;
 
 struct Model {
     int32_t symbols;
@@ -98,25 +100,25 @@ inline void UpdateModel(Model& m)
 // target; returns i. Callers read what they need of the entry, then call LimitModel.
 inline int RaiseFrequency(Model& m, uint32_t target)
 {
-    // Sums stay below 2^15, so signed 16-bit lanes compare them directly. They decrease
-    // along the entries, so the groups after one that ends at or below target hold none.
-    const auto t = static_cast<int16_t>(target);
-    const int span = (m.symbols + 8) & ~7;
-    int above = 0;
-    for (int g = 0; g < span; g += 8) {
-        uint16_t* group = m.cumFreq + g;
-        const bool last = static_cast<int16_t>(group[7]) <= t;
-        uint16_t count = 0;
-        for (int k = 0; k < 8; ++k) {
-            const uint16_t raise = static_cast<int16_t>(group[k]) > t ? 8 : 0;
-            count = static_cast<uint16_t>(count + raise);
-            group[k] = static_cast<uint16_t>(group[k] + raise);
+    // Four sums to a 64-bit word. Sums and target stay below 2^15, so in each lane
+    // (sum | 0x8000) - (target + 1) keeps bit 15 exactly when sum > target, and never
+    // borrows from the next lane. The sums decrease along the entries, so the lanes above
+    // target are a prefix, and the word holding the first sum at or below target is the last.
+    constexpr uint64_t kLaneTop = 0x8000'8000'8000'8000;
+    const uint64_t threshold = (target + 1) * 0x0001'0001'0001'0001;
+    for (int g = 0;; g += 4) {
+        uint64_t word;
+        std::memcpy(&word, m.cumFreq + g, sizeof word);
+        const uint64_t above = ((word | kLaneTop) - threshold) & kLaneTop;
+        word += above >> 12; // 8 in each lane above target
+        std::memcpy(m.cumFreq + g, &word, sizeof word);
+        if (above != kLaneTop) {
+            const uint64_t rest = ~above & kLaneTop;
+            const int lanes = std::endian::native == std::endian::little ? std::countr_zero(rest) >> 4
+                                                                           : std::countl_zero(rest) >> 4;
+            return g + lanes - 1;
         }
-        above += count;
-        if (last)
-            break;
     }
-    return above / 8 - 1;
 }
 
 inline void LimitModel(Model& m)
