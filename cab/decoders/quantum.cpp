@@ -77,30 +77,24 @@ struct BitInput {
     int count = 0;
     bool exhausted = false;
 
-    void refill()
-    {
-        if (end - in >= 8) {
-            // Eight bytes at once; those that do not fit whole are loaded again next time,
-            // into the same places.
-            uint64_t next = 0;
-            for (int k = 0; k < 8; ++k)
-                next = next << 8 | in[k];
-            bits |= next >> count;
-            in += (63 - count) >> 3;
-            count |= 56;
-            return;
-        }
-        while (count <= 56 && in < end) {
-            bits |= uint64_t{*in++} << (56 - count);
-            count += 8;
-        }
-    }
-
     // k from 0 to 32.
     uint32_t take(int k)
     {
-        if (count < k) {
-            refill();
+        if (end - in >= 8) {
+            // Refilled on every call while eight bytes remain, so that the branch is
+            // predictable. Bytes that do not fit whole are loaded again next time, into the
+            // same places.
+            const uint64_t next = uint64_t{in[0]} << 56 | uint64_t{in[1]} << 48 | uint64_t{in[2]} << 40 |
+                                  uint64_t{in[3]} << 32 | uint64_t{in[4]} << 24 | uint64_t{in[5]} << 16 |
+                                  uint64_t{in[6]} << 8 | in[7];
+            bits |= next >> count;
+            in += (63 - count) >> 3;
+            count |= 56;
+        } else if (count < k) {
+            while (count <= 56 && in < end) {
+                bits |= uint64_t{*in++} << (56 - count);
+                count += 8;
+            }
             if (count < k) {
                 exhausted = true;
                 count = k;
