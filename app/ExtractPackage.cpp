@@ -10,6 +10,7 @@
 #include "app/UpdateDlg.h"
 #include "app/UpdateFiles.h"
 #include "cab/cabinet.h"
+#include "cab/target_path.h"
 #include "platform/faults.h"
 #include "platform/win.h"
 
@@ -17,10 +18,35 @@ using namespace win;
 
 std::string g_strUnpackDir;
 
+namespace {
+
+// True when the package's name as the command line gave it (below the download folder;
+// for any other path, everything after its drive) holds only names Windows keeps as given
+// and none that climbs out (".."): the package and its unpack folder then lie where they
+// should, and no device or unconvertible name is touched.
+bool IsSafePackagePath(const std::string& path) {
+    const std::string downTemp = GetModuleFolder() + "DownTemp\\";
+    std::size_t from = 0;
+    if (path.compare(0, downTemp.size(), downTemp) == 0) {
+        from = downTemp.size();
+    } else {
+        if (path.size() >= 2 && path[1] == ':') from = 2;
+        if (from < path.size() && path[from] == '\\') ++from;
+    }
+    return IsSafeName(path.c_str() + from);
+}
+
+}  // namespace
+
 int CUpdateDlg::ExtractPackage() {
     int forced;
     if (faults::ForcedResult("ExtractPackage", &forced)) return forced;  // test seam
     CCabinet cabinet;
+    // Refused before anything is looked at or removed beside it.
+    if (!IsSafePackagePath(g_strPackagePath)) {
+        ShowStepMessage(IDS_EXTRACT_FAILED, g_strPackagePath.c_str());
+        return -1;
+    }
     if (!PathExists(g_strPackagePath)) {
         ShowStepMessage(IDS_PACKAGE_MISSING, g_strPackagePath.c_str());
         return -1;

@@ -56,6 +56,19 @@ std::string ComparableName(const std::string& relative) {
     return key;
 }
 
+// Far above what the format needs (1024 entries of two values of 259 characters, some
+// 600 KB); every query scans the whole text, so a larger manifest, which a small package
+// can unpack to, would keep the run busy for hours.
+constexpr long kMaxManifestSize = 4L << 20;
+
+bool TooLarge(const char* path) {
+    const int fd = _open(path, _O_RDONLY | _O_BINARY);
+    if (fd == -1) return false;  // loading reports it
+    const long size = _lseek(fd, 0, SEEK_END);
+    _close(fd);
+    return size > kMaxManifestSize;
+}
+
 // Joins the three parts into a 260-byte field; false when they do not fit.
 bool Compose(char (&field)[MAX_PATH], const char* folder, const char* path, const char* name) {
     const int length = std::snprintf(field, sizeof field, "%s%s%s", folder, path, name);
@@ -67,7 +80,7 @@ bool Compose(char (&field)[MAX_PATH], const char* folder, const char* path, cons
 int CUpdateDlg::ReadManifest() {
     int forced;
     if (faults::ForcedResult("ReadManifest", &forced)) return forced;  // test seam
-    if (m_ini.Load(m_strManifestPath.c_str()) != 0) return 1;
+    if (TooLarge(m_strManifestPath.c_str()) || m_ini.Load(m_strManifestPath.c_str()) != 0) return 1;
     m_ini.GetInt("VerInfo", "UpdateFileNum", &m_nFileCount, -1);
     if (m_nFileCount <= 0 || m_nFileCount > kMaxUpdateFiles) return -1;
 
@@ -83,8 +96,9 @@ int CUpdateDlg::ReadManifest() {
         m_ini.GetInt(section, "RegFlag", &s.RegFlag, 0);
 
         // Refuse entries that would address something outside the two folders, name a
-        // folder, overflow the path fields or replace a file another entry replaces:
-        // backing up and restoring rely on one distinct target file per entry.
+        // folder or a device, hold a name Windows refuses or shortens, overflow the path
+        // fields or replace a file another entry replaces: backing up and restoring rely
+        // on one distinct target file per entry.
         bool valid = StaysBelow(s.FilePath, s.FileName) &&
                      Compose(s.FullPath, m_strExtractedDir.c_str(), s.FilePath, s.FileName);
         t = s;

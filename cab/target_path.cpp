@@ -25,6 +25,41 @@ std::vector<size_t> Separators(const char* text)
     return at;
 }
 
+// Device names that Windows reserves in every folder, also with an extension or blanks
+// after them ("nul.txt", "CON .log").
+bool IsDeviceName(const char* part, size_t length)
+{
+    size_t base = 0;
+    while (base < length && part[base] != '.')
+        ++base;
+    while (base > 0 && part[base - 1] == ' ')
+        --base;
+    std::string upper(part, base);
+    for (char& c : upper)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 0x20);
+    if (upper == "CON" || upper == "PRN" || upper == "AUX" || upper == "NUL")
+        return true;
+    return upper.size() == 4 && (upper.compare(0, 3, "COM") == 0 || upper.compare(0, 3, "LPT") == 0) &&
+           upper[3] >= '1' && upper[3] <= '9';
+}
+
+// A name Windows keeps as given: not empty, none of the characters it refuses, no trailing
+// dot or blank (Windows drops them, so "a." would meet "a"), and not a device.
+bool IsValidPart(const char* part, size_t length)
+{
+    if (length == 0 || part[length - 1] == '.' || part[length - 1] == ' ')
+        return false;
+    for (size_t i = 0; i < length; ++i) {
+        const unsigned char c = static_cast<unsigned char>(part[i]);
+        if (win::IsDBCSLeadByte(c) && i + 1 < length)
+            ++i;  // the trail byte may be any value, 0x5C and 0x7C included
+        else if (c < 0x20 || std::strchr("<>:\"|?*", c))
+            return false;
+    }
+    return !IsDeviceName(part, length);
+}
+
 } // namespace
 
 std::string TargetPath(const char* pszExtractDir, const char* pszName)
@@ -42,17 +77,14 @@ std::string TargetPath(const char* pszExtractDir, const char* pszName)
 
 bool IsSafeName(const char* pszName)
 {
-    const size_t length = std::strlen(pszName);
-    if (length == 0 || IsSeparator(pszName[0]) || std::strchr(pszName, ':'))
+    std::string converted;
+    if (IsSeparator(pszName[0]) || !win::Cp936ToUtf8Exact(pszName, &converted))
         return false;
     std::vector<size_t> seps = Separators(pszName);
-    seps.push_back(length);
+    seps.push_back(std::strlen(pszName));
     size_t begin = 0;
     for (size_t end : seps) {
-        bool onlyDotsAndBlanks = true;
-        for (size_t i = begin; i < end; ++i)
-            onlyDotsAndBlanks &= pszName[i] == '.' || pszName[i] == ' ';
-        if (onlyDotsAndBlanks)
+        if (!IsValidPart(pszName + begin, end - begin))
             return false;
         begin = end + 1;
     }

@@ -7,9 +7,12 @@
 // slashes, joined to the name from the cabinet by one backslash.
 std::string TargetPath(const char* pszExtractDir, const char* pszName);
 
-// False for a name that would leave the destination folder or address something else: an
-// empty name, a leading separator, a drive or stream colon, or a part made only of dots and
-// blanks ("..", "." and the like, which Windows shortens). Both separators count.
+// False for a name that would leave the destination folder, address something else or
+// not be kept as given: an empty name or part, a leading separator, text that is not
+// code page 936, a character Windows refuses in names (control characters and
+// < > : " | ? *, so also a drive or stream colon), a part ending in a dot or blank ("..",
+// "." and "a." alike, which Windows shortens), or a device name (CON, PRN, AUX, NUL,
+// COM1-COM9, LPT1-LPT9, also with an extension). Both separators count.
 bool IsSafeName(const char* pszName);
 
 // Splits a cabinet path after its last separator into folder (with that separator) and name.

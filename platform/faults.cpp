@@ -21,6 +21,7 @@ struct Rule {
     std::string glob;
     unsigned long nth = 0;  // 0: every matching call
     bool exit = false;
+    bool shortWrite = false;
     unsigned long matched = 0;
 };
 
@@ -79,8 +80,9 @@ bool Parse(const char* text, std::vector<Rule>* rules, std::map<std::string, int
         if (fields.size() < 3 || fields[0].empty()) return false;
         Rule rule;
         rule.operation = fields[0];
-        if (fields.back() == "exit" || fields.back() == "fail") {
+        if (fields.back() == "exit" || fields.back() == "fail" || fields.back() == "short") {
             rule.exit = fields.back() == "exit";
+            rule.shortWrite = fields.back() == "short";
             fields.pop_back();
             if (fields.size() < 3) return false;
         }
@@ -199,7 +201,7 @@ const char* ModuleFileNameOverride() {
     return state.moduleFileName ? state.moduleFileName->c_str() : nullptr;
 }
 
-bool Enter(const char* operation, const char* path, const char* path2) {
+Outcome Check(const char* operation, const char* path, const char* path2) {
     State& state = TheState();
     std::unique_lock lock(state.mutex);
     LoadEnvironment(state);
@@ -211,11 +213,15 @@ bool Enter(const char* operation, const char* path, const char* path2) {
         if (rule.nth != 0 && rule.matched != rule.nth) continue;
         if (rule.exit) ::kill(::getpid(), SIGKILL);  // abrupt: no clean-up of any kind
         lock.unlock();
-        errno = EACCES;
-        SetLastError(ERROR_ACCESS_DENIED);
-        return true;
+        errno = rule.shortWrite ? ENOSPC : EACCES;
+        SetLastError(rule.shortWrite ? ERROR_DISK_FULL : ERROR_ACCESS_DENIED);
+        return rule.shortWrite ? Outcome::Short : Outcome::Fail;
     }
-    return false;
+    return Outcome::Proceed;
+}
+
+bool Enter(const char* operation, const char* path, const char* path2) {
+    return Check(operation, path, path2) != Outcome::Proceed;
 }
 
 void RecordStart(const StartedProgram& program) {

@@ -8,7 +8,10 @@
 //   NAME:GLOB:N[:ACTION]  NAME is an operation or "any"; GLOB matches a path argument
 //                         (case-insensitive, '*' and '?'; "*" also matches calls without
 //                         a path); N is the 1-based count of matching calls, 0 or '*' for
-//                         every one; ACTION is "fail" (default) or "exit".
+//                         every one; ACTION is "fail" (default), "exit", or "short": the
+//                         disk is full, so a write (_write, fwrite) stores only half of
+//                         what it was asked and reports that count, and any other
+//                         operation fails with ERROR_DISK_FULL / ENOSPC.
 //   step:NAME:VALUE       ForcedResult(NAME) reports VALUE.
 // e.g. "MoveFileA:*Main.exe:1" or "any:*:37:exit".
 #pragma once
@@ -51,8 +54,14 @@ bool ForcedResult(const char* name, int* result);
 void OverrideCommandLine(const char* commandLine);
 void OverrideModuleFileName(const char* path);
 
-// Used by the platform itself: counts the call, records nothing else, and returns true
-// when the call must fail (ending the process first for an "exit" rule).
+// What a rule asks of a call.
+enum class Outcome { Proceed, Fail, Short };
+
+// Used by the platform itself: counts the call, records nothing else, and says what the
+// call must do (ending the process first for an "exit" rule). A failing call finds its
+// error already set.
+Outcome Check(const char* operation, const char* path = nullptr, const char* path2 = nullptr);
+// Check for operations that cannot be cut short: true when the call must fail.
 bool Enter(const char* operation, const char* path = nullptr, const char* path2 = nullptr);
 void RecordStart(const StartedProgram& program);
 void RecordMessage(const SentMessage& message);

@@ -13,16 +13,28 @@ bool ReadExactly(FDIContext* ctx, intptr_t hf, void* pv, uint32_t cb) {
     return ctx->callbacks.pfnread(hf, pv, cb) == cb;
 }
 
-// Learns a reserve size on the first cabinet and allocates its buffer; later cabinets must
-// declare the same size.
+// Learns a reserve size on the first cabinet; later cabinets must declare the same size.
+// The buffer always has room for the largest entry the format allows, so what a cabinet
+// declares never changes what is allocated.
 bool LearnEntrySize(FDIContext* ctx, uint32_t cb, uint32_t& learned, uint8_t*& buffer) {
     if (!buffer) {
-        buffer = static_cast<uint8_t*>(ctx->callbacks.pfnalloc(cb));
+        buffer = static_cast<uint8_t*>(ctx->callbacks.pfnalloc(kMaxEntryWithReserve));
         if (!buffer) return FdiFail(ctx, FDIERROR_ALLOC_FAIL);
         learned = cb;
     }
     if (cb != learned) return FdiFail(ctx, FDIERROR_RESERVE_MISMATCH);
     return true;
+}
+
+// True when at least cb bytes follow the handle's position, which it keeps: a declared
+// size is allocated only once the cabinet shows that it holds that much.
+bool BytesFollow(FDIContext* ctx, intptr_t hf, uint32_t cb) {
+    const auto& c = ctx->callbacks;
+    const int32_t pos = c.pfnseek(hf, 0, 1);
+    if (pos == -1) return false;
+    const int32_t end = c.pfnseek(hf, 0, 2);
+    return c.pfnseek(hf, pos, 0) == pos && end != -1 && end >= pos &&
+           static_cast<uint32_t>(end - pos) >= cb;
 }
 
 bool ReadReserve(FDIContext* ctx) {
@@ -33,6 +45,8 @@ bool ReadReserve(FDIContext* ctx) {
         const uint32_t cbCFHeader = Get16(sizes);
         if (ctx->cbHeaderReserve == kNotLearned) {
             if (cbCFHeader != 0) {
+                if (!BytesFollow(ctx, ctx->hfCabFileList, cbCFHeader))
+                    return FdiFail(ctx, FDIERROR_NOT_A_CABINET);
                 ctx->pbHeaderReserve = static_cast<uint8_t*>(ctx->callbacks.pfnalloc(cbCFHeader));
                 if (!ctx->pbHeaderReserve) return FdiFail(ctx, FDIERROR_ALLOC_FAIL);
             }

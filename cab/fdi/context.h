@@ -11,6 +11,7 @@ constexpr uint32_t kFileEntrySize = 16;
 constexpr uint32_t kNameBufferSize = 257;  // 255 characters, a NUL, and one byte of slack
 constexpr uint16_t kCabVersion = 0x0103;
 constexpr uint32_t kNotLearned = 0xFFFF;
+constexpr uint32_t kMaxEntryWithReserve = 8 + 255;  // a CFFOLDER or CFDATA header with its reserve
 constexpr uint32_t kNoFolder = 0xFFFF;
 
 struct FDIContext {
@@ -23,8 +24,8 @@ struct FDIContext {
     void* pvUser;
 
     Decompressor decoder;       // current decoder and its input and output buffers
-    uint8_t* pbFolderEntry;     // one CFFOLDER entry with its reserve (cbFolderEntry bytes)
-    uint8_t* pbDataHeader;      // one CFDATA header with its reserve (cbDataHeader bytes)
+    uint8_t* pbFolderEntry;     // one CFFOLDER entry with its reserve (cbFolderEntry bytes used)
+    uint8_t* pbDataHeader;      // one CFDATA header with its reserve (cbDataHeader bytes used)
     uint8_t* pbHeaderReserve;   // null until a cabinet with a header reserve was read
     uint32_t cbHeaderReserve;   // kNotLearned until learned
     uint32_t cbFolderEntry;     // kNotLearned until learned

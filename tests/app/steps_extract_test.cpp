@@ -92,6 +92,72 @@ TEST_F(ExtractTest, LeftoverThatCannotBeRemovedFailsTheUnpacking)
     EXPECT_EQ(BoxTexts().size(), 1u);
 }
 
+// A package name that Windows would refuse, shorten or take for a device, or that climbs
+// out of the download folder, is refused before anything beside it is looked at or removed.
+TEST_F(ExtractTest, InvalidPackageNameIsRefusedBeforeAnyChange)
+{
+    PutFile(m_client + "/Patch_7.cab.Folder/kept", "kept");
+    WritePackage(m_client + "/Patch_7.cab", PackageFiles("Patch_7.cab", {{"x.dll", "\\"}}));
+    for (const std::string name : {"..\\Patch_7.cab", "Patch_7.cab.", "Patch_7.cab ", "CON.cab",
+                                   "Pa|tch.cab", "Pa<tch.cab", "Patch\x01.cab"}) {
+        m_ui->boxes.clear();
+        g_strPackagePath = WinPath(m_downTemp) + "\\" + name;
+        EXPECT_EQ(m_dlg.ExtractPackage(), -1) << name;
+        EXPECT_EQ(BoxTexts(), std::vector<std::string>{"解压下载的文件失败【" + g_strPackagePath +
+                                                       "】,请确认下载的文件是否正确!"})
+            << name;
+    }
+    EXPECT_EQ(ReadFile(m_client + "/Patch_7.cab.Folder/kept"), "kept");
+    EXPECT_FALSE(fs::exists(m_client + "/Patch_7.cab.Folder/Files"));
+}
+
+// A disk that fills up while the package is unpacked fails the step with its message; the
+// client's folder is not touched.
+TEST_F(ExtractTest, FullDiskFailsTheUnpacking)
+{
+    UsePackage("Patch_7.cab");
+    PutFile(m_target + "/x.dll", "old");
+    WritePackage(m_downTemp + "/Patch_7.cab",
+                 PackageFiles("Patch_7.cab", {{"x.dll", "\\"}, {"y.dll", "\\bin\\"}}));
+    ASSERT_TRUE(faults::AddRules("_write:*:0:short"));
+    EXPECT_EQ(m_dlg.ExtractPackage(), -1);
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"解压下载的文件失败【" + g_strPackagePath +
+                                                   "】,请确认下载的文件是否正确!"});
+    EXPECT_EQ(ReadFile(m_target + "/x.dll"), "old");
+    EXPECT_EQ(std::distance(fs::recursive_directory_iterator(m_target), {}), 1);
+}
+
+// The same as a whole run: the updater says why it stops, tells the waiting client, and
+// leaves the client's folder as it was.
+TEST(FullDiskRun, ReportsTheFailureAndLeavesTheClientAlone)
+{
+    UsePrivateRuntimeFolder();
+    TempDir tmp;
+    const std::string client = tmp / "Client";
+    fs::create_directories(client + "/DownTemp");
+    fs::copy_file(BinPath("Update"), client + "/Update");
+    PutFile(client + "/Sub/Main.exe", "old main");
+    WritePackage(client + "/DownTemp/Patch_7.cab",
+                 PackageFiles("Patch_7.cab", {{"Main.exe", "\\"}, {"Plugin.dll", "\\bin\\"}}));
+
+    ChildProcess window({BinPath("waitwnd"), "-t", "60", "3"});
+    const std::string socket = RuntimeObjectPath("window", "WaitForUpdateResultWnd3");
+    for (int waited = 0; waited < 10000 && !fs::exists(socket); waited += 10)
+        Sleep(10);
+    Sleep(100);  // from bound to listening
+    ChildProcess update({client + "/Update", "^3^Game^Patch_7.cab^Sub^"},
+                        {"KORVANE_UI=quiet", "KORVANE_FAULTS=_write:*:0:short"});
+    EXPECT_EQ(update.Wait(60000), 0);
+    EXPECT_EQ(window.Wait(10000), 1);
+    EXPECT_EQ(window.Stdout(), "message=8071 wParam=-1 lParam=0\n");
+    EXPECT_EQ(update.Stderr(), "Update: 解压下载的文件失败【" +
+                                   Cp936ToUtf8(WinPath(client + "/DownTemp/Patch_7.cab")) +
+                                   "】,请确认下载的文件是否正确!\n");
+    EXPECT_EQ(ReadFile(client + "/Sub/Main.exe"), "old main");
+    EXPECT_EQ(std::distance(fs::recursive_directory_iterator(client + "/Sub"), {}), 1);
+    EXPECT_TRUE(fs::exists(client + "/DownTemp/Patch_7.cab"));
+}
+
 // The top folder is the first listed entry that does not begin with '.' and whose
 // attributes are not exactly archive, or archive and read-only.
 TEST_F(ExtractTest, ListingRules)

@@ -1,8 +1,10 @@
 // Reading the update manifest into the file tables.
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
 #include "app/UpdateFiles.h"
+#include "platform/win.h"
 #include "support/StepFixture.h"
 
 namespace {
@@ -48,6 +50,23 @@ TEST_F(ManifestTest, UnreadableManifestGivesOneWithoutMessage)
 {
     Unpacked({{"a.dll", "\\"}});
     m_dlg.m_strManifestPath += "x";
+    EXPECT_EQ(m_dlg.ReadManifest(), 1);
+    EXPECT_TRUE(m_ui->boxes.empty());
+}
+
+// A manifest far larger than the format needs counts as unreadable, whatever it holds; up
+// to 4 MB it is read.
+TEST_F(ManifestTest, OversizedManifestCountsAsUnreadable)
+{
+    Unpacked({{"a.dll", "\\"}});
+    const std::string text = ManifestText({{"a.dll", "\\"}}) + "[Notes]\r\n";
+    const std::string filler = "; " + std::string(1022, '.') + "\r\n";
+    std::string large = text;
+    while (large.size() + filler.size() <= (4u << 20))
+        large += filler;
+    WriteManifest(large);
+    EXPECT_EQ(m_dlg.ReadManifest(), 0);
+    WriteManifest(large + filler);
     EXPECT_EQ(m_dlg.ReadManifest(), 1);
     EXPECT_TRUE(m_ui->boxes.empty());
 }
@@ -98,6 +117,13 @@ TEST_F(ManifestTest, RefusesUnsafeEntries)
         {"too long", {{longName + ".dll", "\\bin\\"}}, "\\bin\\" + longName + ".dll"},
         {"same target", {{"a.dll", "\\bin\\"}, {"A.DLL", "\\Bin\\"}}, "\\Bin\\A.DLL"},
         {"same target after trailing dot", {{"a.dll", "\\"}, {"a.dll.", "/"}}, "/a.dll."},
+        {"control character", {{"x\x01.dll", "\\"}}, "\\x\x01.dll"},
+        {"character Windows refuses", {{"x|y.dll", "\\bin\\"}}, "\\bin\\x|y.dll"},
+        {"wildcard", {{"x*.dll", "\\"}}, "\\x*.dll"},
+        {"trailing dot", {{"x.dll.", "\\"}}, "\\x.dll."},
+        {"trailing blank in folder", {{"x.dll", "\\bin \\"}}, "\\bin \\x.dll"},
+        {"device name", {{"nul.dll", "\\"}}, "\\nul.dll"},
+        {"device folder", {{"x.dll", "\\COM1\\"}}, "\\COM1\\x.dll"},
     };
     for (const Case& c : cases) {
         m_ui->boxes.clear();
@@ -115,6 +141,23 @@ TEST_F(ManifestTest, AcceptsNameWithSubFoldersBelowTarget)
     Unpacked({{"data\\x.dat", "\\bin\\"}, {"x.dat", "\\bin\\"}});
     ASSERT_EQ(m_dlg.ReadManifest(), 0);
     EXPECT_EQ(std::string(g_TargetFiles[0].FullPath), WinPath(m_target) + "\\bin\\data\\x.dat");
+}
+
+// Chinese names in code page 936, one with a trail byte 0x7C ('|' on its own).
+TEST_F(ManifestTest, AcceptsChineseNames)
+{
+    const std::vector<ManifestEntry> entries{{"\xB8\xFC\xD0\xC2.dll", "\\\xCE\xC4\xBC\xFE\\"},
+                                             {"\x81\x7C.dat", "\\"}};
+    Unpacked(entries);
+    for (const ManifestEntry& e : entries) {
+        std::string host = win::Cp936ToUtf8(e.filePath + e.fileName);
+        std::replace(host.begin(), host.end(), '\\', '/');
+        PutFile(m_extracted + host, "new");
+    }
+    ASSERT_EQ(m_dlg.ReadManifest(), 0);
+    EXPECT_TRUE(m_ui->boxes.empty());
+    EXPECT_EQ(std::string(g_TargetFiles[0].FullPath),
+              WinPath(m_target) + "\\\xCE\xC4\xBC\xFE\\\xB8\xFC\xD0\xC2.dll");
 }
 
 }  // namespace

@@ -91,9 +91,9 @@ TEST(TargetPathTest, SplitsCabinetPathAtItsLastSeparator)
 TEST(TargetPathTest, NamesThatWouldLeaveTheDestinationAreUnsafe)
 {
     for (const char* bad : {"", "..\\x", "a\\..\\..\\x", "\\x", "/x", "C:\\x", "C:x", "a/../x",
-                            "a\\..", "...\\x", ". .\\x", "a\\\\b", "x::$DATA"})
+                            "a\\..", "...\\x", ". .\\x", "a\\\\b", "x::$DATA", "a.."})
         EXPECT_FALSE(IsSafeName(bad)) << bad;
-    for (const char* good : {"x", "a\\b\\c.txt", "a/b", "..a", "a..", ".profile", "\x81\x5C\\x"})
+    for (const char* good : {"x", "a\\b\\c.txt", "a/b", "..a", ".profile", "\x81\x5C\\x"})
         EXPECT_TRUE(IsSafeName(good)) << good;
 }
 

@@ -26,6 +26,7 @@ TEST_F(FaultsTest, RuleTextIsCheckedWhole) {
     const Case cases[] = {
         {"MoveFileA:*Main.exe:1", true},
         {"any:*:37:exit", true},
+        {"_write:*:1:short", true},
         {"CopyFileA:C:\\*:*:fail", true},  // a glob may hold colons
         {" step:ExtractPackage:-1 ; _open:*:0 ;", true},
         {"", true},
@@ -65,6 +66,29 @@ TEST_F(FaultsTest, EveryCallOrAnyOperation) {
     EXPECT_EQ(errno, EACCES);
     EXPECT_EQ(win::_access(file.c_str(), 0), 0);
     EXPECT_EQ(win::faults::Calls("any"), 4u);
+}
+
+// "short" acts as a full disk: writes store half of what they are asked, anything else fails.
+TEST_F(FaultsTest, ShortActsAsAFullDisk) {
+    ASSERT_TRUE(win::faults::AddRules("_write:*:2:short;fwrite:*:1:short;CopyFileA:*:1:short"));
+    const int fd = win::_open(Win("w").c_str(), win::_O_WRONLY | win::_O_CREAT, win::_S_IWRITE);
+    ASSERT_NE(fd, -1);
+    EXPECT_EQ(win::_write(fd, "abcd", 4), 4);
+    EXPECT_EQ(win::_write(fd, "efgh", 4), 2);
+    EXPECT_EQ(win::GetLastError(), win::ERROR_DISK_FULL);
+    EXPECT_EQ(win::_write(fd, "ij", 2), 2);  // only the second call was cut short
+    win::_close(fd);
+    EXPECT_EQ(ReadFile(Host("w")), "abcdefij");
+
+    FILE* stream = win::fopen(Win("s").c_str(), "wb");
+    ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(win::fwrite("123456", 1, 6, stream), 3u);
+    win::fclose(stream);
+    EXPECT_EQ(ReadFile(Host("s")), "123");
+
+    EXPECT_FALSE(win::CopyFileA(Win("w").c_str(), Win("copy").c_str(), win::FALSE));
+    EXPECT_EQ(win::GetLastError(), win::ERROR_DISK_FULL);
+    EXPECT_EQ(errno, ENOSPC);
 }
 
 TEST_F(FaultsTest, RulesReachOtherProcessesThroughTheEnvironment) {
