@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/FileHelpers.h"
+#include "app/Journal.h"
 #include "app/StepMessage.h"
 #include "app/UpdateApp.h"
 #include "app/UpdateDlg.h"
@@ -30,6 +31,7 @@ bool MoveBack(const UpdateFileEntry& t) {
 int CUpdateDlg::BackupTargets() {
     int forced;
     if (faults::ForcedResult("BackupTargets", &forced)) return forced;  // test seam
+    if (!BeginUpdateJournal(g_strPackagePath, m_szTargetDir, g_TargetFiles, m_nFileCount)) return -1;
     int failed = -1;
     for (int i = 0; i < m_nFileCount && failed < 0; ++i) {
         const UpdateFileEntry& t = g_TargetFiles[i];
@@ -62,6 +64,8 @@ int CUpdateDlg::ReplaceFiles() {
         }
     }
 
+    // Backups are deleted only once every new file is on disk and that is recorded.
+    if (copied && !RecordFilesReplaced(g_TargetFiles, m_nFileCount)) copied = false;
     if (copied) {
         for (int i = 0; i < m_nFileCount; ++i)
             if (PathExists(g_TargetFiles[i].BackupPath)) _unlink(g_TargetFiles[i].BackupPath);

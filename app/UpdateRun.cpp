@@ -1,32 +1,49 @@
 // The update run: the steps in order, and the report of their result.
+#include "app/Journal.h"
 #include "app/ResultReport.h"
 #include "app/UpdateApp.h"
 #include "app/UpdateDlg.h"
+#include "app/UpdateFiles.h"
 #include "platform/win.h"
 #include "platform/ui/WinApp.h"
 
 using namespace win;
 
-int CUpdateDlg::RunUpdate()
+namespace {
+
+int RunSteps(CUpdateDlg& dlg)
 {
-    int result = ExtractPackage();
+    int result = dlg.ExtractPackage();
     if (result != 0)
         return result;
-    result = LocateExtractedFolder();
+    result = dlg.LocateExtractedFolder();
     if (result != 0) {
         AfxMessageBox(IDS_PACKAGE_FAULTY, MB_OK);
         return result;
     }
-    result = ReadManifest();
+    result = dlg.ReadManifest();
     if (result != 0)
         return result;
-    result = BackupTargets();
+    result = dlg.BackupTargets();
     if (result != 0)
         return result;
-    result = ReplaceFiles();
+    result = dlg.ReplaceFiles();
     if (result != 0)
         return result;
-    return RegisterComponents();
+    return dlg.RegisterComponents();
+}
+
+}  // namespace
+
+// A journal left by an interrupted run is resolved first; the run's own journal goes once
+// the run has finished, whatever its result.
+int CUpdateDlg::RunUpdate()
+{
+    if (!RecoverInterruptedUpdate(g_strPackagePath, m_szTargetDir))
+        return -1;
+    const int result = RunSteps(*this);
+    EndUpdateJournal(g_TargetFiles, m_nFileCount);
+    return result;
 }
 
 void CUpdateDlg::OnOK()

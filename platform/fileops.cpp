@@ -1,5 +1,5 @@
-// Whole-entry operations: rename (never replacing), copy with attributes and time, and
-// the shell's permanent delete of folders with their content.
+// Whole-entry operations: rename (never replacing, or replacing a file in one step), copy
+// with attributes and time, and the shell's permanent delete of folders with their content.
 #include <fcntl.h>
 
 #include <cerrno>
@@ -77,18 +77,26 @@ int RemoveTree(const std::string& hostPath) {
     return result;
 }
 
-}  // namespace
-
-BOOL MoveFileA(LPCSTR existing, LPCSTR newName) {
-    if (faults::Enter("MoveFileA", existing, newName)) return FALSE;
+// Renames an entry. Without `replace` an existing destination is never touched, and a file
+// crosses to another file system by copy and delete; with it, a file takes the place of an
+// existing destination file in one step.
+BOOL MoveEntry(const char* operation, LPCSTR existing, LPCSTR newName, bool replace) {
+    if (faults::Enter(operation, existing, newName)) return FALSE;
     std::string from, to;
     if (DWORD error = ToHostPath(existing, &from)) return detail::FailWith(error, FALSE);
     if (DWORD error = ToHostPath(newName, &to)) return detail::FailWith(error, FALSE);
     const host::Ops& ops = host::Get();
     struct stat info;
     if (ops.lstat(from.c_str(), &info) != 0) return detail::FailWithErrno(FALSE);
-    struct stat existingTarget;
-    if (ops.lstat(to.c_str(), &existingTarget) == 0) return detail::FailWith(ERROR_ALREADY_EXISTS, FALSE);
+    struct stat target;
+    const bool targetExists = ops.lstat(to.c_str(), &target) == 0;
+    if (replace) {
+        if (!S_ISREG(info.st_mode) || (targetExists && (S_ISDIR(target.st_mode) || detail::IsReadOnly(target))))
+            return detail::FailWith(ERROR_ACCESS_DENIED, FALSE);
+        if (ops.rename(from.c_str(), to.c_str()) == 0) return TRUE;
+        return detail::FailWith(errno == ENOENT ? ERROR_PATH_NOT_FOUND : detail::ErrorFromErrno(errno), FALSE);
+    }
+    if (targetExists) return detail::FailWith(ERROR_ALREADY_EXISTS, FALSE);
     if (ops.renameNoReplace(from.c_str(), to.c_str()) == 0) return TRUE;
     if (errno == ENOENT) return detail::FailWith(ERROR_PATH_NOT_FOUND, FALSE);
     if (errno != EXDEV || !S_ISREG(info.st_mode)) return detail::FailWithErrno(FALSE);
@@ -96,6 +104,16 @@ BOOL MoveFileA(LPCSTR existing, LPCSTR newName) {
     if (!CopyHostFile(from, info, to)) return detail::FailWithErrno(FALSE);
     ops.unlink(from.c_str());
     return TRUE;
+}
+
+}  // namespace
+
+BOOL MoveFileA(LPCSTR existing, LPCSTR newName) {
+    return MoveEntry("MoveFileA", existing, newName, false);
+}
+
+BOOL MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags) {
+    return MoveEntry("MoveFileExA", existing, newName, flags & MOVEFILE_REPLACE_EXISTING);
 }
 
 BOOL CopyFileA(LPCSTR existing, LPCSTR newName, BOOL failIfExists) {

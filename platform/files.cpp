@@ -149,6 +149,25 @@ int _close(int fd) {
     return host::Get().close(fd) == 0 ? 0 : detail::FailWithErrno(-1);
 }
 
+int _commit(int fd) {
+    if (faults::Enter("_commit")) return -1;
+    return host::Get().fsync(fd) == 0 ? 0 : detail::FailWithErrno(-1);
+}
+
+BOOL FlushPathBuffers(LPCSTR path) {
+    if (faults::Enter("FlushPathBuffers", path)) return FALSE;
+    std::string hostPath;
+    if (!MapPath(path, &hostPath)) return FALSE;
+    const host::Ops& ops = host::Get();
+    const int fd = ops.open(hostPath.c_str(), O_RDONLY, 0);
+    if (fd < 0) return detail::FailWithErrno(FALSE);
+    const bool flushed = ops.fsync(fd) == 0;
+    const int error = errno;
+    ops.close(fd);
+    errno = error;
+    return flushed ? TRUE : detail::FailWithErrno(FALSE);
+}
+
 int CreateAnonymousTempFile() {
     if (faults::Enter("CreateAnonymousTempFile")) return -1;
     const host::Ops& ops = host::Get();

@@ -18,6 +18,11 @@ int _read(int fd, void* buffer, unsigned int count);
 int _write(int fd, const void* buffer, unsigned int count);
 long _lseek(int fd, long offset, int origin);
 int _close(int fd);
+// Writes the open file's data through to the disk; 0 on success.
+int _commit(int fd);
+// Writes the file's data, or the folder's list of entries (new, renamed and removed
+// names), through to the disk, so that they survive a loss of power.
+BOOL FlushPathBuffers(LPCSTR path);
 
 // An unnamed temporary file for _read/_write/_lseek/_close, gone once closed or when the
 // process ends. -1 on failure.
@@ -27,6 +32,9 @@ BOOL CreateDirectoryA(LPCSTR path, SECURITY_ATTRIBUTES* security);
 BOOL RemoveDirectoryA(LPCSTR path);
 BOOL DeleteFileA(LPCSTR path);
 BOOL MoveFileA(LPCSTR existing, LPCSTR newName);
+// With MOVEFILE_REPLACE_EXISTING a file takes the place of an existing destination file in
+// one step (a read-only destination or a folder is refused); otherwise as MoveFileA.
+BOOL MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags);
 BOOL CopyFileA(LPCSTR existing, LPCSTR newName, BOOL failIfExists);
 DWORD GetFileAttributesA(LPCSTR path);
 BOOL SetFileAttributesA(LPCSTR path, DWORD attributes);

@@ -65,6 +65,10 @@ struct Ops {
     const char* (*getenv)(const char* name);
     std::time_t (*time)(std::time_t* result);
     void (*sleepMs)(unsigned milliseconds);
+    // Writes a file's data, or a folder's entries (opened read-only), through to the disk.
+    int (*fsync)(int fd);
+    // Renames, atomically replacing an existing destination.
+    int (*rename)(const char* from, const char* to);
 };
 
 const Ops& Posix();

@@ -143,6 +143,8 @@ const Ops kPosix{
     .getenv = [](const char* n) -> const char* { return std::getenv(n); },
     .time = [](std::time_t* t) { return std::time(t); },
     .sleepMs = SleepMs,
+    .fsync = ::fsync,
+    .rename = ::rename,
 };
 
 std::atomic<const Ops*> g_current{&kPosix};
