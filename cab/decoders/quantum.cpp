@@ -118,9 +118,10 @@ struct SymbolDecoder {
         uint32_t lo = low, hi = high, c = code;
         const uint32_t total = m.cumFreq[0];
         const uint32_t range = hi - lo + 1;
-        const uint32_t target = (((c - lo + 1) * total - 1) / range) & 0xFFFF;
+        // The symbol is the entry whose range holds ((code - low + 1) × total - 1) div range;
+        // comparing the sums times range with the dividend finds it without the division.
+        const int i = quantum::RaiseFrequency(m, range, (c - lo + 1) * total - 1);
         // cumFreq[i] has already grown by 8, cumFreq[i + 1] not.
-        const int i = quantum::RaiseFrequency(m, target);
         const uint32_t upper = m.cumFreq[i] - 8u, lower = m.cumFreq[i + 1];
         const int symbol = m.symbol[i];
         quantum::LimitModel(m);
