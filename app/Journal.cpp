@@ -210,6 +210,34 @@ void Complete(const Journal& journal) {
     }
 }
 
+// The journal of a run, described by the update tables: every target below targetDir,
+// its backup name, whether it exists now, and the folders its copy will create. False
+// (nothing recorded) when a target lies outside the folder.
+bool DescribeRun(const char* targetDir, const UpdateFileEntry* targets, int count, Journal* journal) {
+    *journal = Journal{};
+    journal->targetDir = targetDir;
+    const std::string prefix = journal->targetDir + "\\";
+    for (int i = 0; i < count; ++i) {
+        const std::string full = targets[i].FullPath;
+        const std::string backup = targets[i].BackupPath;
+        if (!full.starts_with(prefix) || !backup.starts_with(prefix)) return false;
+        JournalEntry entry{full.substr(prefix.size()), backup.substr(prefix.size()), PathExists(full)};
+        if (!IsInside(entry.target) || !IsBackupOf(entry.target, entry.backup)) return false;
+        // The folders EnsureParentFolder will create, parents first.
+        for (size_t at = entry.target.find('\\'); at != std::string::npos;
+             at = entry.target.find('\\', at + 1)) {
+            const std::string folder = entry.target.substr(0, at);
+            if (PathExists(Join(journal->targetDir, folder))) continue;
+            bool listed = false;
+            for (const std::string& known : journal->newFolders) listed |= known == folder;
+            if (!listed) journal->newFolders.push_back(folder);
+        }
+        journal->entries.push_back(std::move(entry));
+    }
+    journal->complete = true;
+    return true;
+}
+
 }  // namespace
 
 std::string JournalPath(const std::string& packagePath) {
@@ -241,35 +269,6 @@ bool ReadJournal(const std::string& path, Journal* journal) {
     return true;
 }
 
-bool DescribeRun(const char* targetDir, const UpdateFileEntry* targets, int count, Journal* journal) {
-    *journal = Journal{};
-    journal->targetDir = targetDir;
-    const std::string prefix = journal->targetDir + "\\";
-    for (int i = 0; i < count; ++i) {
-        const std::string full = targets[i].FullPath;
-        const std::string backup = targets[i].BackupPath;
-        if (!full.starts_with(prefix) || !backup.starts_with(prefix)) return false;
-        JournalEntry entry{full.substr(prefix.size()), backup.substr(prefix.size()), PathExists(full)};
-        if (!IsInside(entry.target) || !IsBackupOf(entry.target, entry.backup)) return false;
-        // The folders EnsureParentFolder will create, parents first.
-        for (size_t at = entry.target.find('\\'); at != std::string::npos;
-             at = entry.target.find('\\', at + 1)) {
-            const std::string folder = entry.target.substr(0, at);
-            if (PathExists(Join(journal->targetDir, folder))) continue;
-            bool listed = false;
-            for (const std::string& known : journal->newFolders) listed |= known == folder;
-            if (!listed) journal->newFolders.push_back(folder);
-        }
-        journal->entries.push_back(std::move(entry));
-    }
-    journal->complete = true;
-    return true;
-}
-
-bool WriteJournal(const std::string& path, const Journal& journal) {
-    return WriteAtomically(path, journal) == Written::Durable;
-}
-
 bool RecoverInterruptedUpdate(const std::string& packagePath, const char* targetDir) {
     if (packagePath.empty()) return true;
     const std::string path = JournalPath(packagePath);
@@ -294,7 +293,8 @@ bool RecoverInterruptedUpdate(const std::string& packagePath, const char* target
 bool BeginUpdateJournal(const std::string& packagePath, const char* targetDir,
                         const UpdateFileEntry* targets, int count) {
     g_strJournalPath = JournalPath(packagePath);
-    if (DescribeRun(targetDir, targets, count, &g_journal) && WriteJournal(g_strJournalPath, g_journal))
+    if (DescribeRun(targetDir, targets, count, &g_journal) &&
+        WriteAtomically(g_strJournalPath, g_journal) == Written::Durable)
         return true;
     ShowStepMessage(IDS_JOURNAL_WRITE_FAILED, g_strJournalPath.c_str());
     if (PathExists(g_strJournalPath)) RemoveJournal(g_strJournalPath);  // nothing moved yet

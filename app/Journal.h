@@ -34,15 +34,6 @@ std::string JournalPath(const std::string& packagePath);
 // line is not what this program writes: then nothing in it can be trusted.
 bool ReadJournal(const std::string& path, Journal* journal);
 
-// The journal of a run, described by the update tables: every target below targetDir,
-// its backup name, whether it exists now, and the folders its copy will create. False
-// (nothing recorded) when a target lies outside the folder.
-bool DescribeRun(const char* targetDir, const UpdateFileEntry* targets, int count, Journal* journal);
-
-// Writes the journal under a temporary name, flushes it, renames it into place and flushes
-// the folder: afterwards it is on disk as a whole, or not at all.
-bool WriteJournal(const std::string& path, const Journal& journal);
-
 // Start of an update run: a journal left by an interrupted run of the same package is
 // undone (its end not recorded) or finished (recorded), then removed. Shows what went
 // wrong; false when the run must not go on (the journal then stays for the next start).

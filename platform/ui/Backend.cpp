@@ -6,28 +6,46 @@
 #include <cstdlib>
 #include <cstring>
 
+#ifdef KORVANE_UI_GTK
+#include "platform/ui/gtk/GtkBackend.h"
+#endif
+
 namespace win::ui {
 
 namespace {
 
 struct BackendChoice {
     const char* name;
-    std::unique_ptr<Backend> (*make)();
+    std::unique_ptr<Backend> (*make)();  // null when it cannot run here
 };
 
 constexpr BackendChoice kBackends[] = {
+#ifdef KORVANE_UI_GTK
+    {"gtk", MakeGtkBackend},
+#endif
     {"quiet", [] { return MakeQuietBackend(STDERR_FILENO); }},
     {"terminal", [] { return MakeTerminalBackend(STDIN_FILENO, STDOUT_FILENO); }},
 };
 
-std::unique_ptr<Backend> ChooseBackend()
+// A display comes first, then a terminal; `tryWindows` is false once the window backend
+// has failed to start.
+std::unique_ptr<Backend> ChooseBackend(bool tryWindows = true)
 {
-    if (const char* wanted = std::getenv("KORVANE_UI"); wanted && *wanted) {
+    if (const char* wanted = tryWindows ? std::getenv("KORVANE_UI") : nullptr; wanted && *wanted) {
         for (const BackendChoice& choice : kBackends)
-            if (std::strcmp(choice.name, wanted) == 0)
-                return choice.make();
+            if (std::strcmp(choice.name, wanted) == 0) {
+                if (std::unique_ptr<Backend> backend = choice.make())
+                    return backend;
+                std::fprintf(stderr, "KORVANE_UI=%s: cannot start here; choosing one\n", wanted);
+                return ChooseBackend(false);
+            }
         std::fprintf(stderr, "KORVANE_UI=%s: no such user interface; choosing one\n", wanted);
     }
+#ifdef KORVANE_UI_GTK
+    if (tryWindows)
+        if (std::unique_ptr<Backend> backend = MakeGtkBackend())
+            return backend;
+#endif
     if (isatty(STDIN_FILENO) && isatty(STDOUT_FILENO))
         return MakeTerminalBackend(STDIN_FILENO, STDOUT_FILENO);
     return MakeQuietBackend(STDERR_FILENO);

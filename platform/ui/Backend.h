@@ -2,8 +2,9 @@
 // draws dialogs from what the framework tells it, collects input as window messages and
 // shows message boxes. Every text crossing the seam is UTF-8.
 //
-// Backends: "terminal" (standard input and output are terminals), "quiet" (otherwise);
-// KORVANE_UI names one explicitly. Another backend plugs in through the table in
+// Backends: "gtk" (windows on the display named by DISPLAY or WAYLAND_DISPLAY, when built
+// with GTK 3 and the display opens), "terminal" (standard input and output are terminals),
+// "quiet" (otherwise); KORVANE_UI names one explicitly. Another backend plugs in through the table in
 // Backend.cpp without changes above this folder.
 #pragma once
 
@@ -40,6 +41,7 @@ struct DialogView {
     int templateId;
     std::string caption;
     DWORD style;
+    DWORD exStyle;
     int cx, cy;  // dialog units
     std::string fontFace;
     int pointSize;

@@ -82,6 +82,7 @@ void CWnd::OpenFromTemplate(const ui::DialogTemplate& dialog)
     view.templateId = dialog.id;
     view.caption = Cp936ToUtf8(dialog.caption);
     view.style = dialog.style;
+    view.exStyle = dialog.exStyle;
     view.cx = dialog.cx;
     view.cy = dialog.cy;
     view.fontFace = Cp936ToUtf8(dialog.fontFace);

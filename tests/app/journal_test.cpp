@@ -75,12 +75,10 @@ protected:
         return m_dlg.RunUpdate();
     }
 
-    // The journal a run with the start time 1000 writes for the two installed files, with
-    // `lines` in place of its file lines.
-    void WriteJournalText(const std::string& lines, const std::string& folder = "")
+    // A journal for the target folder: its version and folder lines, then `lines`.
+    void WriteJournalText(const std::string& lines)
     {
-        PutFile(m_journal, "KorvaneUpdateJournal 1\ntarget\t" +
-                               (folder.empty() ? WinPath(m_target) : folder) + "\n" + lines);
+        PutFile(m_journal, "KorvaneUpdateJournal 1\ntarget\t" + WinPath(m_target) + "\n" + lines);
     }
 
     std::string JournalText() { return fs::exists(m_journal) ? ReadFile(m_journal) : "-"; }
