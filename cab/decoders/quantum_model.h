@@ -101,31 +101,36 @@ inline void UpdateModel(Model& m)
 // Callers read what they need of the entry, then call LimitModel.
 inline int RaiseFrequency(Model& m, uint32_t scale, uint32_t point)
 {
-    // Four sums to a 64-bit word, scaled as two words of two 32-bit lanes (the even and the
-    // odd entries). Products and point stay below 2^28, so in each 32-bit lane
-    // (sum × scale | 2^31) - (point + 1) keeps bit 31 exactly when sum × scale > point, and
-    // never borrows from the next lane. Moved to bit 15 of each sum, these bits mark the sums
-    // to raise. The sums decrease along the entries, so the marked ones are a prefix, and the
-    // word holding the first unmarked sum is the last.
+    // Four sums to a 64-bit word. The sums decrease along the entries, so the sums above the
+    // point are a prefix: whole words while a word's last sum is above it, then part of the
+    // word holding the first sum at or below it.
+    constexpr uint64_t kEight = 0x0008'0008'0008'0008;
+    int g = 0;
+    uint64_t word;
+    for (;; g += 4) {
+        std::memcpy(&word, m.cumFreq + g, sizeof word);
+        if (uint32_t{m.cumFreq[g + 3]} * scale <= point)
+            break;
+        word += kEight;
+        std::memcpy(m.cumFreq + g, &word, sizeof word);
+    }
+    // In that word, scaled as two words of two 32-bit lanes (the even and the odd entries):
+    // products and point stay below 2^28, so in each 32-bit lane (sum × scale | 2^31) -
+    // (point + 1) keeps bit 31 exactly when sum × scale > point, and never borrows from the
+    // next lane. Moved to bit 15 of each sum, these bits mark the sums to raise.
     constexpr uint64_t kEvenLanes = 0x0000'FFFF'0000'FFFF;
     constexpr uint64_t kTop32 = 0x8000'0000'8000'0000;
     constexpr uint64_t kTop16 = 0x8000'8000'8000'8000;
     const uint64_t threshold = (uint64_t{point} + 1) * 0x0000'0001'0000'0001;
-    for (int g = 0;; g += 4) {
-        uint64_t word;
-        std::memcpy(&word, m.cumFreq + g, sizeof word);
-        const uint64_t even = (((word & kEvenLanes) * scale | kTop32) - threshold) & kTop32;
-        const uint64_t odd = ((((word >> 16) & kEvenLanes) * scale | kTop32) - threshold) & kTop32;
-        const uint64_t above = even >> 16 | odd;
-        word += above >> 12; // 8 in each marked lane
-        std::memcpy(m.cumFreq + g, &word, sizeof word);
-        if (above != kTop16) {
-            const uint64_t rest = ~above & kTop16;
-            const int lanes = std::endian::native == std::endian::little ? std::countr_zero(rest) >> 4
-                                                                           : std::countl_zero(rest) >> 4;
-            return g + lanes - 1;
-        }
-    }
+    const uint64_t even = (((word & kEvenLanes) * scale | kTop32) - threshold) & kTop32;
+    const uint64_t odd = ((((word >> 16) & kEvenLanes) * scale | kTop32) - threshold) & kTop32;
+    const uint64_t above = even >> 16 | odd;
+    word += above >> 12; // 8 in each marked lane
+    std::memcpy(m.cumFreq + g, &word, sizeof word);
+    const uint64_t rest = ~above & kTop16;
+    const int lanes = std::endian::native == std::endian::little ? std::countr_zero(rest) >> 4
+                                                                   : std::countl_zero(rest) >> 4;
+    return g + lanes - 1;
 }
 
 // The entry whose range holds `target` (cumFreq[i + 1] <= target < cumFreq[i]).
