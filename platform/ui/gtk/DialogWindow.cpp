@@ -87,6 +87,21 @@ GdkPixbuf* IconPixbuf(const IconResource& icon, int size)
     return best ? IconPixbuf(*best) : nullptr;
 }
 
+PangoAttrList* ChineseText(const DialogFont* font)
+{
+    PangoAttrList* attributes = pango_attr_list_new();
+    pango_attr_list_insert(attributes,
+                           pango_attr_language_new(pango_language_from_string(kLanguage)));
+    if (font) {
+        PangoFontDescription* description = pango_font_description_new();
+        pango_font_description_set_family(description, font->family.c_str());
+        pango_font_description_set_size(description, font->pointSize * PANGO_SCALE);
+        pango_attr_list_insert(attributes, pango_attr_font_desc_new(description));
+        pango_font_description_free(description);
+    }
+    return attributes;
+}
+
 struct Rect {
     int x = 0, y = 0, w = 0, h = 0;
 };
@@ -145,19 +160,11 @@ DialogFont ResolveDialogFont(const std::string& face, int pointSize)
     return font;
 }
 
-PangoAttrList* ChineseText(const DialogFont* font)
+void SetChineseText(GtkLabel* label, const DialogFont* font)
 {
-    PangoAttrList* attributes = pango_attr_list_new();
-    pango_attr_list_insert(attributes,
-                           pango_attr_language_new(pango_language_from_string(kLanguage)));
-    if (font) {
-        PangoFontDescription* description = pango_font_description_new();
-        pango_font_description_set_family(description, font->family.c_str());
-        pango_font_description_set_size(description, font->pointSize * PANGO_SCALE);
-        pango_attr_list_insert(attributes, pango_attr_font_desc_new(description));
-        pango_font_description_free(description);
-    }
-    return attributes;
+    PangoAttrList* attributes = ChineseText(font);
+    gtk_label_set_attributes(label, attributes);
+    pango_attr_list_unref(attributes);
 }
 
 DialogWindow::DialogWindow(const DialogView& view, GtkWindow* owner, InputSink input)
@@ -266,7 +273,7 @@ void DialogWindow::BuildControls()
         if (control.windowClass == "BUTTON") {
             widget = gtk_button_new();
             text = gtk_label_new(nullptr);
-            gtk_label_set_attributes(GTK_LABEL(text), ChineseText(&m_font));
+            SetChineseText(GTK_LABEL(text), &m_font);
             gtk_container_add(GTK_CONTAINER(widget), text);
             gtk_widget_show(text);
             g_object_set_data(G_OBJECT(widget), "control", GINT_TO_POINTER(control.id));
@@ -289,7 +296,7 @@ void DialogWindow::BuildControls()
             widget = text = gtk_label_new(nullptr);
             gtk_label_set_xalign(GTK_LABEL(text), 0);
             gtk_label_set_yalign(GTK_LABEL(text), 0);
-            gtk_label_set_attributes(GTK_LABEL(text), ChineseText(&m_font));
+            SetChineseText(GTK_LABEL(text), &m_font);
         }
         if (GTK_IS_LABEL(text))
             SetLabelText(text, control);

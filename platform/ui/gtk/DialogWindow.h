@@ -27,8 +27,8 @@ struct DialogFont {
 
 DialogFont ResolveDialogFont(const std::string& face, int pointSize);
 
-// Attributes for text in simplified Chinese, in `font` or, when null, the toolkit's font.
-PangoAttrList* ChineseText(const DialogFont* font);
+// Shows the label's text as simplified Chinese, in `font` or, when null, the toolkit's font.
+void SetChineseText(GtkLabel* label, const DialogFont* font);
 
 class DialogWindow {
 public:

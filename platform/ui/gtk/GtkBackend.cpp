@@ -113,9 +113,7 @@ public:
         }
 
         GtkWidget* label = gtk_label_new(text.c_str());
-        PangoAttrList* attributes = gtk::ChineseText(nullptr);
-        gtk_label_set_attributes(GTK_LABEL(label), attributes);
-        pango_attr_list_unref(attributes);
+        gtk::SetChineseText(GTK_LABEL(label), nullptr);
         gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
         gtk_label_set_line_wrap_mode(GTK_LABEL(label), PANGO_WRAP_WORD_CHAR);
         gtk_label_set_max_width_chars(GTK_LABEL(label), 60);
@@ -127,6 +125,7 @@ public:
         // "确定": the OK button of a Chinese system's message boxes. Enter presses it; Esc
         // and the close box dismiss the box the same way.
         GtkWidget* ok = gtk_dialog_add_button(GTK_DIALOG(box), "确定", GTK_RESPONSE_OK);
+        g_object_set(ok, "margin", 8, nullptr);
         gtk_dialog_set_default_response(GTK_DIALOG(box), GTK_RESPONSE_OK);
         gtk_widget_grab_focus(ok);
 
