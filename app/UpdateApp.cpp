@@ -2,6 +2,7 @@
 
 #include "app/ResultReport.h"
 #include "app/UpdateDlg.h"
+#include "cab/target_path.h"
 #include "platform/system.h"
 #include "res/Resources.h"
 
@@ -39,8 +40,15 @@ bool ApplyCommandFields(const CommandFields& fields)
     bool tooLong = false;
     for (int i = 0; i < needed; ++i)
         tooLong = tooLong || fields.bTooLong[i];
-    if (fields.nCount < needed || tooLong) {
-        win::AfxMessageBox(tooLong ? IDS_ARGS_TOO_LONG : IDS_ARGS_INCOMPLETE, win::MB_OK);
+    // The folder to update must lie below the updater's own folder: a drive, a leading
+    // separator or a ".." part would send the update (and its deletions) elsewhere.
+    const bool badFolder = fields.nCount >= needed && !tooLong && needed == 4 &&
+                           !IsSafeName(fields.szField[3]);
+    if (fields.nCount < needed || tooLong || badFolder) {
+        win::AfxMessageBox(tooLong     ? IDS_ARGS_TOO_LONG
+                           : badFolder ? IDS_ARGS_INVALID
+                                       : IDS_ARGS_INCOMPLETE,
+                           win::MB_OK);
         if (haveNumber && nWaitWnd != -1)
             SendUpdateResult(nWaitWnd, -1);
         return false;

@@ -90,6 +90,9 @@ TEST_F(ApplyFieldsTest, AutomaticModeUpdatesTheNamedSubfolder)
     EXPECT_EQ(g_strPackagePath, "C:\\Client\\DownTemp\\pkg.cab");
     EXPECT_EQ(g_strTargetDir, "C:\\Client\\Sub\\");
     EXPECT_TRUE(ui->boxes.empty());
+
+    ASSERT_TRUE(Apply("C:\\Client\\Update.exe ^5^Game^pkg.cab^Games\\Main^"));
+    EXPECT_EQ(g_strTargetDir, "C:\\Client\\Games\\Main\\");
 }
 
 TEST_F(ApplyFieldsTest, InteractiveModeUpdatesTheModuleFolder)
@@ -120,6 +123,10 @@ TEST_F(ApplyFieldsTest, UnusableCommandLinesAreRefusedWithAReason)
         {"Update ^5^Game^" + over + "^Sub^", "升级参数过长,无法进行升级!"},
         {"Update ^-1^" + over + "^pkg.cab^", "升级参数过长,无法进行升级!"},
         {"Update ^5^Game^pkg.cab^" + over + "^", "升级参数过长,无法进行升级!"},
+        {"Update ^5^Game^pkg.cab^..^", "升级参数有误,无法进行升级!"},
+        {"Update ^5^Game^pkg.cab^Sub\\..\\..\\Other^", "升级参数有误,无法进行升级!"},
+        {"Update ^5^Game^pkg.cab^\\Windows^", "升级参数有误,无法进行升级!"},
+        {"Update ^5^Game^pkg.cab^D:Games^", "升级参数有误,无法进行升级!"},
     };
     for (const auto& [line, text] : cases) {
         SCOPED_TRACE(line.substr(0, 40));

@@ -46,6 +46,7 @@ TEST_F(ResourcesTest, StringTableHoldsTheExactTexts)
         {IDS_RESTORE_FAILED, "自动更新时发生了错误,原来的程序已经不能使用，请下载完整的安装文件！"},
         {IDS_ARGS_INCOMPLETE, "升级参数不完整,无法进行升级!"},
         {IDS_ARGS_TOO_LONG, "升级参数过长,无法进行升级!"},
+        {IDS_ARGS_INVALID, "升级参数有误,无法进行升级!"},
     };
     for (const auto& [id, text] : cases)
         EXPECT_EQ(Shown(AfxLoadString(id).c_str()), text) << id;
