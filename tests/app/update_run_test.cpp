@@ -1,8 +1,6 @@
 // Whole updates with real processes: the updater in a client folder, a package made by the
 // project's writer, the client's waiting window and a recording registration tool.
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -14,25 +12,11 @@
 
 #include "platform/win.h"
 #include "support/StepFixture.h"
+#include "support/UpdateSandbox.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-// Each file below a folder: its content, marked " (read-only)" when the platform says so.
-std::map<std::string, std::string> Snapshot(const std::string& folder)
-{
-    std::map<std::string, std::string> files;
-    for (const auto& e : fs::recursive_directory_iterator(folder)) {
-        if (!e.is_regular_file())
-            continue;
-        std::string content = ReadFile(e.path().string());
-        if (Attributes(e.path().string()) & win::FILE_ATTRIBUTE_READONLY)
-            content += " (read-only)";
-        files[fs::relative(e.path(), folder).string()] = content;
-    }
-    return files;
-}
 
 bool WaitForFile(const std::string& path, int timeoutMs)
 {
@@ -40,25 +24,6 @@ bool WaitForFile(const std::string& path, int timeoutMs)
         if (fs::exists(path) && !ReadFile(path).empty())
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
-}
-
-// Waits until the window's socket accepts connections. A platform window search is not
-// used here: it takes a socket that is bound but not yet listening for a dead one.
-bool WaitForWindow(const char* title)
-{
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const std::string path = win::RuntimeObjectPath("window", title);
-    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
-    for (int waited = 0; waited < 10000; waited += 10) {
-        const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-        const bool up = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-        close(fd);
-        if (up)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return false;
 }

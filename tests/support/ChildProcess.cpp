@@ -147,6 +147,14 @@ void ChildProcess::Terminate()
     }
 }
 
+void ChildProcess::Kill()
+{
+    if (m_pid <= 0)
+        return;
+    kill(m_pid, SIGKILL);
+    Wait(5000);
+}
+
 void UsePrivateRuntimeFolder()
 {
     static TempDir folder;

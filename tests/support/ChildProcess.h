@@ -49,6 +49,8 @@ public:
     // The exit code, 128 + signal when killed, or -1 if still running after timeoutMs.
     int Wait(int timeoutMs);
     void Terminate();
+    // Ends the process at once (SIGKILL), as a crash or a power cut would.
+    void Kill();
 
 private:
     TempDir m_outputDir;
