@@ -3,6 +3,7 @@
 #include "cab/decoders/quantum.h"
 
 #include <bit>
+#include <cstring>
 
 #include "cab/decoders/quantum_state.h"
 
@@ -72,16 +73,26 @@ constexpr Reciprocals kReciprocals = MakeReciprocals();
 struct BitInput {
     const uint8_t* in;
     const uint8_t* end;
-    uint32_t bits = 0; // unread bits, left-aligned
+    uint64_t bits = 0; // unread bits, left-aligned; below them the bytes that follow, or 0
     int count = 0;
     bool exhausted = false;
 
-    // k from 0 to 25.
+    // k from 0 to 32.
     uint32_t take(int k)
     {
-        if (count < k) {
-            while (count <= 24 && in < end) {
-                bits |= uint32_t(*in++) << (24 - count);
+        if (end - in >= 8) {
+            // Refilled on every call while eight bytes remain, so that the branch is
+            // predictable. Bytes that do not fit whole are loaded again next time, into the
+            // same places.
+            const uint64_t next = uint64_t{in[0]} << 56 | uint64_t{in[1]} << 48 | uint64_t{in[2]} << 40 |
+                                  uint64_t{in[3]} << 32 | uint64_t{in[4]} << 24 | uint64_t{in[5]} << 16 |
+                                  uint64_t{in[6]} << 8 | in[7];
+            bits |= next >> count;
+            in += (63 - count) >> 3;
+            count |= 56;
+        } else if (count < k) {
+            while (count <= 56 && in < end) {
+                bits |= uint64_t{*in++} << (56 - count);
                 count += 8;
             }
             if (count < k) {
@@ -89,9 +100,7 @@ struct BitInput {
                 count = k;
             }
         }
-        if (k == 0)
-            return 0;
-        const uint32_t v = bits >> (32 - k);
+        const auto v = static_cast<uint32_t>(bits >> (63 - k) >> 1);
         bits <<= k;
         count -= k;
         return v;
@@ -103,34 +112,33 @@ struct SymbolDecoder {
     BitInput input;
     uint32_t low = 0, high = 0xFFFF, code = 0;
 
-    int decode(quantum::Model& m)
+    [[gnu::always_inline]] int decode(quantum::Model& m)
     {
         // Registers in locals: stores through `this` would stall the loads that follow.
         uint32_t lo = low, hi = high, c = code;
         const uint32_t total = m.cumFreq[0];
         const uint32_t range = hi - lo + 1;
-        const uint32_t target = (((c - lo + 1) * total - 1) / range) & 0xFFFF;
+        // The symbol is the entry whose range holds ((code - low + 1) × total - 1) div range;
+        // comparing the sums times range with the dividend finds it without the division.
+        const int i = quantum::RaiseFrequency(m, range, (c - lo + 1) * total - 1);
         // cumFreq[i] has already grown by 8, cumFreq[i + 1] not.
-        const int i = quantum::RaiseFrequency(m, target);
         const uint32_t upper = m.cumFreq[i] - 8u, lower = m.cumFreq[i + 1];
         const int symbol = m.symbol[i];
         quantum::LimitModel(m);
-        const uint64_t reciprocal = kReciprocals.r[total];
-        hi = (lo + static_cast<uint32_t>(uint64_t{upper * range} * reciprocal >> kReciprocalShift) - 1) & 0xFFFF;
-        lo = (lo + static_cast<uint32_t>(uint64_t{lower * range} * reciprocal >> kReciprocalShift)) & 0xFFFF;
-        // Renormalise in two batches: first shift out every leading bit on which low and
-        // high agree; then bit 15 differs and stays so, and each step of the run where low
-        // has 01 and high 10 in its top bits drops the second bit and flips code's new top bit.
+        // (sum × range) div total for both ends of the entry's range.
+        const uint64_t scale = range * kReciprocals.r[total];
+        hi = (lo + static_cast<uint32_t>(upper * scale >> kReciprocalShift) - 1) & 0xFFFF;
+        lo = (lo + static_cast<uint32_t>(lower * scale >> kReciprocalShift)) & 0xFFFF;
+        // Renormalise in one batch. First come the leading bits on which low and high agree;
+        // then bit 15 differs, and each step of the run where low has 01 and high 10 in its
+        // top bits drops the second bit and flips code's new top bit, so only the last flip
+        // survives. Low's new top bit is 0 either way.
         const int agree = std::countl_zero(((lo ^ hi) << 16) | 0x8000);
-        lo = (lo << agree) & 0xFFFF;
-        hi = ((hi << agree) | ((1u << agree) - 1)) & 0xFFFF;
-        const int straddle = std::countl_one((lo & ~hi) << 17);
-        if (straddle > 0) {
-            lo = (lo << straddle) & 0x7FFF;
-            hi = ((hi << straddle) | ((1u << straddle) - 1) | 0x8000) & 0xFFFF;
-        }
+        const int straddle = std::countl_one((lo & ~hi) << 17 << agree);
         const int shift = agree + straddle;
-        c = (((c << shift) | input.take(shift)) ^ (straddle > 0 ? 0x8000 : 0)) & 0xFFFF;
+        lo = (lo << shift) & 0x7FFF;
+        hi = ((hi << shift) | ((1u << shift) - 1) | 0x8000) & 0xFFFF;
+        c = (((c << shift) | input.take(shift)) ^ (uint32_t{straddle != 0} << 15)) & 0xFFFF;
         low = lo;
         high = hi;
         code = c;
@@ -203,15 +211,23 @@ int DecodeFrame(QuantumState& s, const uint8_t* in, uint32_t inSize, uint8_t* ou
             }
             out += length;
         } else {
-            uint32_t dest = pos & mask;
+            const uint32_t dest = pos & mask;
+            uint8_t* const to = window + dest;
             if (source + length <= s.windowSize && dest + length <= s.windowSize) {
-                for (uint32_t k = 0; k < length; ++k)
-                    *out++ = window[dest + k] = window[source + k];
+                // Neither range wraps. A source closer than the length overlaps the bytes
+                // being written and repeats them, which needs a forward copy byte by byte.
+                if (offset >= length) {
+                    std::memmove(to, window + source, length);
+                } else {
+                    for (uint32_t k = 0; k < length; ++k)
+                        to[k] = window[source + k];
+                }
+                std::memcpy(out, to, length);
+                out += length;
             } else {
                 for (uint32_t k = 0; k < length; ++k) {
-                    *out++ = window[dest] = window[source];
+                    *out++ = window[(pos + k) & mask] = window[source];
                     source = (source + 1) & mask;
-                    dest = (dest + 1) & mask;
                 }
             }
         }

@@ -1,7 +1,9 @@
 // Quantum slot tables and adaptive frequency models. Shared by the decoder and the writer's
 // encoder, which must adapt their models in exactly the same way.
 #pragma once
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 namespace quantum {
 
@@ -41,8 +43,8 @@ inline constexpr SlotTables kSlots = MakeSlotTables();
 // Symbols in model order (most frequent first after a reorder). cumFreq[i] is the sum of
 // the frequencies of entries i..n-1, so cumFreq[0] is the total and cumFreq[n] is 0. Every
 // frequency is at least 1, so the sums strictly decrease down to entry n; the entries past
-// n stay 0, which lets the search and the adaptation run over whole groups of eight.
-constexpr int kModelSpan = 72;
+// n stay 0, which lets the search and the adaptation run over whole words of four sums.
+constexpr int kModelSpan = 68;
 
 struct Model {
     int32_t symbols;
@@ -93,30 +95,48 @@ inline void UpdateModel(Model& m)
         cum[i] = static_cast<uint16_t>(cum[i] + cum[i + 1]);
 }
 
-// Raises the frequency of the entry i whose range holds `target` (cumFreq[i + 1] <= target <
-// cumFreq[i]) by adding 8 to the sums of entries 0..i, which are exactly the sums above
-// target; returns i. Callers read what they need of the entry, then call LimitModel.
+// Finds the entry i that holds `point` on a scale of `scale` per unit of frequency
+// (cumFreq[i + 1] × scale <= point < cumFreq[i] × scale) and raises its frequency by adding
+// 8 to the sums of entries 0..i, which are exactly the sums above the point; returns i.
+// Callers read what they need of the entry, then call LimitModel.
+inline int RaiseFrequency(Model& m, uint32_t scale, uint32_t point)
+{
+    // Four sums to a 64-bit word. The sums decrease along the entries, so the sums above the
+    // point are a prefix: whole words while a word's last sum is above it, then part of the
+    // word holding the first sum at or below it.
+    constexpr uint64_t kEight = 0x0008'0008'0008'0008;
+    int g = 0;
+    uint64_t word;
+    for (;; g += 4) {
+        std::memcpy(&word, m.cumFreq + g, sizeof word);
+        if (uint32_t{m.cumFreq[g + 3]} * scale <= point)
+            break;
+        word += kEight;
+        std::memcpy(m.cumFreq + g, &word, sizeof word);
+    }
+    // In that word, scaled as two words of two 32-bit lanes (the even and the odd entries):
+    // products and point stay below 2^28, so in each 32-bit lane (sum × scale | 2^31) -
+    // (point + 1) keeps bit 31 exactly when sum × scale > point, and never borrows from the
+    // next lane. Moved to bit 15 of each sum, these bits mark the sums to raise.
+    constexpr uint64_t kEvenLanes = 0x0000'FFFF'0000'FFFF;
+    constexpr uint64_t kTop32 = 0x8000'0000'8000'0000;
+    constexpr uint64_t kTop16 = 0x8000'8000'8000'8000;
+    const uint64_t threshold = (uint64_t{point} + 1) * 0x0000'0001'0000'0001;
+    const uint64_t even = (((word & kEvenLanes) * scale | kTop32) - threshold) & kTop32;
+    const uint64_t odd = ((((word >> 16) & kEvenLanes) * scale | kTop32) - threshold) & kTop32;
+    const uint64_t above = even >> 16 | odd;
+    word += above >> 12; // 8 in each marked lane
+    std::memcpy(m.cumFreq + g, &word, sizeof word);
+    const uint64_t rest = ~above & kTop16;
+    const int lanes = std::endian::native == std::endian::little ? std::countr_zero(rest) >> 4
+                                                                   : std::countl_zero(rest) >> 4;
+    return g + lanes - 1;
+}
+
+// The entry whose range holds `target` (cumFreq[i + 1] <= target < cumFreq[i]).
 inline int RaiseFrequency(Model& m, uint32_t target)
 {
-    // Sums stay below 2^15, so signed 16-bit lanes compare them directly. They decrease
-    // along the entries, so the groups after one that ends at or below target hold none.
-    const auto t = static_cast<int16_t>(target);
-    const int span = (m.symbols + 8) & ~7;
-    int above = 0;
-    for (int g = 0; g < span; g += 8) {
-        uint16_t* group = m.cumFreq + g;
-        const bool last = static_cast<int16_t>(group[7]) <= t;
-        uint16_t count = 0;
-        for (int k = 0; k < 8; ++k) {
-            const uint16_t raise = static_cast<int16_t>(group[k]) > t ? 8 : 0;
-            count = static_cast<uint16_t>(count + raise);
-            group[k] = static_cast<uint16_t>(group[k] + raise);
-        }
-        above += count;
-        if (last)
-            break;
-    }
-    return above / 8 - 1;
+    return RaiseFrequency(m, 1, target);
 }
 
 inline void LimitModel(Model& m)
