@@ -4,8 +4,8 @@
 //
 // Backends: "gtk" (windows on the display named by DISPLAY or WAYLAND_DISPLAY, when built
 // with GTK 3 and the display opens), "terminal" (standard input and output are terminals),
-// "quiet" (otherwise); KORVANE_UI names one explicitly. Another backend plugs in through the table in
-// Backend.cpp without changes above this folder.
+// "quiet" (otherwise); KORVANE_UI names one explicitly. Another backend plugs in through
+// the table in Backend.cpp without changes above this folder.
 #pragma once
 
 #include <functional>
