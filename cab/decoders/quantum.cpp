@@ -163,11 +163,6 @@ int DecodeFrame(QuantumState& s, const uint8_t* in, uint32_t inSize, uint8_t* ou
     uint8_t* const window = s.window;
     const uint32_t mask = s.windowMask;
 
-    auto readOffset = [&](quantum::Model& m) {
-        const int slot = coder.decode(m);
-        return kSlots.positionBase[slot] + input.take(kSlots.positionExtra[slot]) + 1;
-    };
-
     quantum::Models& models = s.models;
     while (outLeft > 0 && !input.exhausted) {
         const int selector = coder.decode(models.selector);
@@ -187,18 +182,21 @@ int DecodeFrame(QuantumState& s, const uint8_t* in, uint32_t inSize, uint8_t* ou
             continue;
         }
 
-        uint32_t length, offset;
+        uint32_t length;
+        quantum::Model* positions;
         if (selector == 4) {
             length = 3;
-            offset = readOffset(models.position3);
+            positions = &models.position3;
         } else if (selector == 5) {
             length = 4;
-            offset = readOffset(models.position4);
+            positions = &models.position4;
         } else {
             const int slot = coder.decode(models.length);
             length = kSlots.lengthBase[slot] + input.take(kSlots.lengthExtra[slot]) + 5;
-            offset = readOffset(models.positionLong);
+            positions = &models.positionLong;
         }
+        const int slot = coder.decode(*positions);
+        const uint32_t offset = kSlots.positionBase[slot] + input.take(kSlots.positionExtra[slot]) + 1;
         if (length > outLeft || offset > pos) {
             failed = true;
             break;

@@ -106,6 +106,33 @@ TEST_F(QuantumDecoder, ReorderKeepsTheExchangeSortOrderOfEqualFrequencies)
     EXPECT_EQ(m.updatesLeft, 50);
 }
 
+TEST_F(QuantumDecoder, ScaledSearchFindsTheEntryThatDividingWouldFind)
+{
+    // The decoder finds the entry whose range holds point div scale by comparing sums times
+    // scale with the point. Every boundary of every entry, for the ranges the coder meets.
+    std::mt19937 rng(5);
+    for (int n : {7, 27, 64}) {
+        quantum::Model m;
+        quantum::InitModel(m, n);
+        for (int k = 0; k < 300; ++k) { // uneven, partly reordered frequencies
+            quantum::RaiseFrequency(m, rng() % m.cumFreq[0]);
+            quantum::LimitModel(m);
+        }
+        for (uint32_t scale : {1u, 0x4001u, 0xABCDu, 0x10000u}) {
+            for (int e = 0; e < n; ++e) {
+                for (uint32_t sum : {uint32_t{m.cumFreq[e + 1]}, m.cumFreq[e] - 1u}) {
+                    for (uint32_t point : {sum * scale, sum * scale + scale - 1}) {
+                        quantum::Model copy = m;
+                        ASSERT_EQ(quantum::RaiseFrequency(copy, scale, point), e) << n << " " << scale << " " << point;
+                        for (int j = 0; j <= n; ++j)
+                            ASSERT_EQ(copy.cumFreq[j], m.cumFreq[j] + (j <= e ? 8 : 0)) << j;
+                    }
+                }
+            }
+        }
+    }
+}
+
 TEST_F(QuantumDecoder, FirstReorderAtTheFourthUpdateThenEveryFiftieth)
 {
     quantum::Model m;
